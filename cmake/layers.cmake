@@ -1,0 +1,36 @@
+# One static library per layer, built from every .cpp file of the layer's folder (not its
+# subfolders). A layer without code yet is an interface library, so dependants link already.
+function(zq_add_layer target)
+  cmake_parse_arguments(L "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
+  if(srcs)
+    add_library(${target} STATIC ${srcs})
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${target} PUBLIC ${L_DEPS})
+  else()
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${target} INTERFACE ${L_DEPS})
+  endif()
+endfunction()
+
+# One GoogleTest executable per folder of tests/, registered as one CTest test.
+# QT: the folder supplies its own main() (it needs a QApplication); otherwise gtest_main is used.
+function(zq_add_test_suite name)
+  cmake_parse_arguments(T "QT" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  add_executable(${name} ${srcs})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  if(T_QT)
+    target_link_libraries(${name} PRIVATE ${T_DEPS} GTest::gtest GTest::gmock)
+  else()
+    target_link_libraries(${name} PRIVATE ${T_DEPS} GTest::gtest_main GTest::gmock)
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ZQ_SOURCE_DIR=${PROJECT_SOURCE_DIR};ZQ_BINARY_DIR=${PROJECT_BINARY_DIR}"
+    TIMEOUT 1800)
+endfunction()
