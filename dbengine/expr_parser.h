@@ -1,0 +1,49 @@
+// The parse and evaluation entries of an expression parser: owns the node list of the current
+// expression; the grammar and the evaluation rules come from the subclass.
+#pragma once
+
+#include <string>
+
+#include "dbengine/expr_node.h"
+#include "dbengine/filter_source.h"
+#include "dbengine/syntax_parser.h"
+#include "dbengine/variant.h"
+
+namespace zq {
+
+// Deepest nesting of parentheses, NOT, function calls and IN lists the grammar accepts, and the
+// tallest expression tree (long operator chains build tall trees). Beyond either the parse fails
+// with "Filter expression nested too deeply", so parsing and evaluation never exhaust the stack.
+constexpr int kMaxExprNesting = 128;
+constexpr int kMaxExprDepth = 1000;
+
+class TExprParserBase : public TSyntaxParserBase {
+ public:
+  ~TExprParserBase() override = default;
+
+  // Parses `text`, replacing the previous expression. On failure (EDatabaseError, or the
+  // conversion error of a constant) no expression is kept.
+  void Parse(const std::string& text);
+  // Evaluates the expression for the current record; a boolean Variant. Without a parsed
+  // expression: true (nothing restricts the rows).
+  Variant Evaluate(TFilterOptions options);
+
+  bool HasExpression() const { return nodes_.Root != nullptr; }
+  const TExprNodes& Nodes() const { return nodes_; }
+  const TExprNode* Root() const { return nodes_.Root; }
+
+ protected:
+  // Parses one expression at the current token (the tokenizer has read the first token).
+  virtual TExprNode* ParseExpression() = 0;
+  // Computes a node's value for the current record into node.Data.
+  virtual void EvaluateNode(TExprNode& node, TFilterOptions options) = 0;
+  // Checks a finished tree before it is kept.
+  virtual void CheckRoot(TExprNode& root) = 0;
+
+  TExprNode* NewNode(TExprNodeKind kind) { return nodes_.NewNode(kind); }
+
+ private:
+  TExprNodes nodes_;
+};
+
+}  // namespace zq
