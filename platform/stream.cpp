@@ -161,4 +161,27 @@ void TFileStream::SetSize(int64_t size) {
   if (Position() > size) Seek(size, SeekOrigin::Begin);
 }
 
+// ---- file attributes ----
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool FileIsReadOnly(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  return (st.st_mode & S_IWUSR) == 0;
+}
+
+void SetFileReadOnly(const std::string& path, bool read_only) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0)
+    throw EStreamError(FormatMessage("Cannot open file \"%s\". %s", {path, std::strerror(errno)}));
+  mode_t mode = st.st_mode & 07777;
+  mode = read_only ? (mode & ~static_cast<mode_t>(S_IWUSR)) : (mode | S_IWUSR);
+  if (::chmod(path.c_str(), mode) != 0)
+    throw EStreamError(FormatMessage("Cannot change attributes of \"%s\". %s", {path, std::strerror(errno)}));
+}
+
 }  // namespace zq

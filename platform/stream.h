@@ -92,4 +92,10 @@ class TFileStream : public TStream {
   std::string path_;
 };
 
+// File attributes used by the file layers: existence and the read-only attribute (the owner's
+// write permission bit on this host).
+bool FileExists(const std::string& path);
+bool FileIsReadOnly(const std::string& path);
+void SetFileReadOnly(const std::string& path, bool read_only);
+
 }  // namespace zq

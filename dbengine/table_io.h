@@ -1,0 +1,130 @@
+// TDbTableIO: the storage side of one table of an open database. It loads the table's
+// definitions and record lists from the file, reads records into a data set's field buffers,
+// appends, rewrites and deletes records, keeps every index's order both in memory and in the
+// file's link chains, enforces unique keys and assigns auto-increment values.
+//
+// Row list 0 holds the live records in physical order (ascending record ID); row list i + 1 holds
+// them in the order of index i. Every operation that touches the file holds the file lock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dbengine/db_defs.h"
+#include "dbengine/db_file_owner.h"
+#include "dbengine/db_format.h"
+#include "dbengine/field_buffers.h"
+#include "platform/stream.h"
+
+namespace zq {
+
+class TDbFileIO;
+
+// Called by AppendRecord with (-1, -1, new row) before any index is updated, then with
+// (index number, insertion position in list index + 1, new row) before the row is inserted there.
+using TIndexCallback = std::function<void(int list, int position, const TRowRef& row)>;
+// Called by ModifyRecord with (index number, old position, new position) for each index in which
+// the record changes place.
+using TMoveCallback = std::function<void(int index, int old_position, int new_position)>;
+
+class TDbTableIO {
+ public:
+  explicit TDbTableIO(TDbFileOwner* owner);
+  ~TDbTableIO();
+  TDbTableIO(const TDbTableIO&) = delete;
+  TDbTableIO& operator=(const TDbTableIO&) = delete;
+
+  const std::string& TableName() const { return table_name_; }
+  void SetTableName(const std::string& name) { table_name_ = name; }
+  int TableNumber() const { return table_number_; }
+  int OpenCount() const { return open_count_; }
+  bool Loaded() const { return !row_lists_.empty(); }
+
+  // The first opener loads the table; the last closer unloads it.
+  void Open();
+  void Close();
+
+  TDbFieldDefs& FieldDefs() { return field_defs_; }
+  TDbIndexDefs& IndexDefs() { return index_defs_; }
+  const TTableDefBlock& Header() const { return header_; }
+  int32_t RecordSize() const { return record_size_; }
+  const TIntegerAry& FieldOffsets() const { return field_offsets_; }
+  int AutoIncField() const { return auto_inc_field_; }
+
+  // List 0 = physical order, i + 1 = order of index i.
+  TRowList& RowList(int list_number);
+  int RowListCount() const { return static_cast<int>(row_lists_.size()); }
+  // Builds a missing row list; with reread_slots the slots are read from the file first.
+  void LoadRowList(int list_number, bool reread_slots);
+  int PrimaryIndex() const;
+
+  bool FieldIsEncrypted(int field_number) const;
+  bool FieldIsCompressed(int field_number) const;
+  // Slot width of a field in the record image (20 for blob types).
+  int32_t FieldSlotWidth(int field_number) const;
+
+  // The stored bytes of one field of one record, decoded.
+  void ReadStoredField(TMemoryStream& out, int32_t record_id, int field_number);
+  // Compares a key value (size bytes at key) with a stored value of the same field type.
+  static int CompareValues(const uint8_t* key, int64_t key_size, const uint8_t* stored, int64_t stored_size,
+                           bool partial, bool case_insensitive, uint8_t field_type);
+
+  // Binary search of the key values in key (items by field number) in a row list ordered by index.
+  int FindKey(const TFieldBuffers& key, const TRowList& list, bool partial, int key_field_count, int& result,
+              int index);
+  int FindKeyBound(const TFieldBuffers& key, const TRowList& list, bool partial, int key_field_count,
+                   int& result, bool first, int index);
+  int InsertPosition(const TFieldBuffers& buffers, int index);
+  int PhysicalPosition(const TRowList& list, int position);
+  int MapPosition(int from_list, int position, int to_list);
+
+  void ReadRecord(TFieldBuffers& buffers, const TRowList& list, int position);
+  void AppendRecord(TFieldBuffers& buffers, bool flush, const TIndexCallback& index_callback);
+  void ModifyRecord(TFieldBuffers& buffers, int physical_position, const TMoveCallback& move_callback, bool flush);
+  void DeleteRecord(int physical_position, bool flush);
+
+  // Read-back attempts of a checked blob write before it fails.
+  static constexpr int kBlobWriteAttempts = 3;
+
+ private:
+  class LockGuard;
+  TDbFileIO& FileIO() const;
+  void Load();
+  void Unload();
+  void LoadLocked();
+  void BuildRowList(int list_number);
+  void ReloadIfChanged();
+  int64_t SlotPosition(int32_t record_id) const;
+  int64_t LinkPosition(int index, int32_t record_id) const;
+  int64_t HeaderPosition() const;
+  TIndexLink ReadLink(int index, int32_t record_id);
+  void WriteLink(int index, const TIndexLink& link);
+  void WriteHeader();
+  int CompareKey(const TFieldBuffers& key, int32_t record_id, bool partial, int key_field_count, int index);
+  void CheckUnique(const TFieldBuffers& buffers, int physical_position);
+  void WriteBlob(TMemoryStream& encoded, int32_t area_offset, TMemoryStream* plain, int field_number);
+  void EncodeBlob(TFieldBufferItem& item, int field_number, TMemoryStream& plain, TMemoryStream& encoded);
+  void ReorderAfterModify(const TFieldBuffers& buffers, int32_t record_id, int physical_position,
+                          const TMoveCallback& move_callback);
+
+  TDbFileOwner* owner_;
+  int open_count_ = 0;
+  std::string table_name_;
+  int table_number_ = -1;
+  TDbFieldDefs field_defs_;
+  TDbIndexDefs index_defs_;
+  int32_t record_size_ = 0;
+  TIntegerAry field_offsets_;
+  TIntegerAry slot_widths_;
+  int auto_inc_field_ = -1;
+  TTableDefBlock header_;
+  std::vector<TRecordSlot> slots_;
+  TIntegerAry slot_blocks_;
+  std::vector<TIntegerAry> link_blocks_;
+  std::vector<std::unique_ptr<TRowList>> row_lists_;
+};
+
+}  // namespace zq
