@@ -1,0 +1,198 @@
+// Edit boxes with Enter-to-next, the folder combo box, the gradient progress bar and the marquee.
+#include <gtest/gtest.h>
+
+#include "tests/ui/qstring_printer.h"
+
+#include <QDir>
+#include <QFileSystemModel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include "ui/enter_edit.h"
+#include "ui/folder_combo_box.h"
+#include "ui/gradient_progress_bar.h"
+#include "ui/marquee_label.h"
+
+namespace zq {
+namespace {
+
+void ShowActive(QWidget& w) {
+  w.show();
+  w.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+}
+
+TEST(EnterEdit, MaxLengthRefusesTheNextCharacter) {
+  TEnterEdit edit;
+  edit.SetMaxLength(5);
+  QTest::keyClicks(&edit, "abcdefg");
+  EXPECT_EQ(edit.text(), "abcde");
+  EXPECT_EQ(edit.MaxLength(), 5);
+  edit.SetMaxLength(0);
+  QTest::keyClicks(&edit, "fg");
+  EXPECT_EQ(edit.text(), "abcdefg");
+}
+
+TEST(EnterEdit, EnterMovesAlongTheTabOrderNotTheCreationOrder) {
+  QWidget window;
+  auto* layout = new QVBoxLayout(&window);
+  auto* a = new TEnterEdit(&window);
+  auto* c = new TEnterEdit(&window);
+  auto* b = new TEnterEdit(&window);
+  auto* skipped = new QPushButton("skip", &window);
+  skipped->setFocusPolicy(Qt::ClickFocus);
+  for (QWidget* w : {static_cast<QWidget*>(a), static_cast<QWidget*>(c), static_cast<QWidget*>(b),
+                     static_cast<QWidget*>(skipped)})
+    layout->addWidget(w);
+  QWidget::setTabOrder(a, b);
+  QWidget::setTabOrder(b, c);
+  QWidget::setTabOrder(c, skipped);
+  ShowActive(window);
+  a->setFocus();
+  QTRY_VERIFY(a->hasFocus());
+  QSignalSpy returned(a, &QLineEdit::returnPressed);
+  QTest::keyClick(a, Qt::Key_Return);
+  EXPECT_EQ(returned.count(), 1);
+  QTRY_VERIFY(b->hasFocus());
+  QTest::keyClick(b, Qt::Key_Enter, Qt::KeypadModifier);
+  QTRY_VERIFY(c->hasFocus());
+  // The button takes no tab focus: the chain wraps to the first edit.
+  QTest::keyClick(c, Qt::Key_Return);
+  QTRY_VERIFY(a->hasFocus());
+  EXPECT_FALSE(skipped->hasFocus());
+}
+
+TEST(FolderComboBox, PathShownInFullOnlyWithoutFocus) {
+  QTemporaryDir tmp;
+  ASSERT_TRUE(tmp.isValid());
+  QString folder = tmp.path() + "/Société";
+  ASSERT_TRUE(QDir().mkpath(folder));
+
+  QWidget window;
+  auto* layout = new QVBoxLayout(&window);
+  auto* combo = new TFolderComboBox(&window);
+  auto* other = new QLineEdit(&window);
+  layout->addWidget(combo);
+  layout->addWidget(other);
+  ShowActive(window);
+  other->setFocus();
+  QTRY_VERIFY(other->hasFocus());
+  EXPECT_EQ(combo->Path(), "");
+  EXPECT_EQ(combo->Text(), "");
+
+  QSignalSpy changed(combo, &TFolderComboBox::PathChanged);
+  combo->SetPath(folder + "/");
+  EXPECT_EQ(combo->Path(), folder);
+  EXPECT_EQ(combo->Text(), folder);
+  ASSERT_EQ(changed.count(), 1);
+  EXPECT_EQ(changed.at(0).at(0).toString(), folder);
+  // Setting the same path again is no change.
+  combo->SetPath(folder);
+  EXPECT_EQ(changed.count(), 1);
+
+  combo->setFocus();
+  QTRY_VERIFY(combo->hasFocus());
+  EXPECT_EQ(combo->Text(), "Société");
+  other->setFocus();
+  QTRY_VERIFY(!combo->hasFocus());
+  EXPECT_EQ(combo->Text(), folder);
+
+  combo->SetPath("/");
+  EXPECT_EQ(combo->Text(), "/");
+  EXPECT_EQ(changed.count(), 2);
+}
+
+TEST(FolderComboBox, ChoosingInTheDropDownTreeSetsThePath) {
+  QTemporaryDir tmp;
+  ASSERT_TRUE(tmp.isValid());
+  QString folder = tmp.path() + "/target";
+  ASSERT_TRUE(QDir().mkpath(folder));
+  TFolderComboBox combo;
+  combo.show();
+  QSignalSpy changed(&combo, &TFolderComboBox::PathChanged);
+  combo.showPopup();
+  QTreeView* tree = combo.Tree();
+  ASSERT_NE(tree, nullptr);
+  EXPECT_EQ(tree->objectName(), "FolderTree");
+  QTRY_VERIFY(tree->isVisible());
+  auto* model = qobject_cast<QFileSystemModel*>(tree->model());
+  ASSERT_NE(model, nullptr);
+  QModelIndex index = model->index(folder);
+  ASSERT_TRUE(index.isValid());
+  tree->setCurrentIndex(index);
+  QTest::keyClick(tree, Qt::Key_Return);
+  QTRY_COMPARE(changed.count(), 1);
+  EXPECT_EQ(combo.Path(), folder);
+  QTRY_VERIFY(!tree->isVisible());
+}
+
+TEST(GradientProgressBar, ClampsAndReportsEverySet) {
+  TGradientProgressBar bar;
+  bar.resize(200, 20);
+  bar.show();
+  QSignalSpy spy(&bar, &TGradientProgressBar::PercentChanged);
+  EXPECT_EQ(bar.Percent(), 0);
+  for (int v : {10, 10, 150, -5, 60}) bar.SetPercent(v);
+  ASSERT_EQ(spy.count(), 5);
+  std::vector<int> seen;
+  for (const auto& args : spy) seen.push_back(args.at(0).toInt());
+  EXPECT_EQ(seen, (std::vector<int>{10, 10, 100, 0, 60}));
+  EXPECT_EQ(bar.Percent(), 60);
+}
+
+TEST(GradientProgressBar, PaintsTheFilledPartAsAGradient) {
+  TGradientProgressBar bar;
+  bar.resize(202, 20);
+  bar.SetStartColor(QColor(255, 0, 0));
+  bar.SetEndColor(QColor(0, 0, 255));
+  bar.SetPercent(50);
+  QImage image = bar.grab().toImage();
+  // Inside the filled half: red at its start, more blue further on; the empty half is the base.
+  QColor left = image.pixelColor(2, 3);
+  QColor middle = image.pixelColor(90, 3);
+  QColor empty = image.pixelColor(180, 3);
+  EXPECT_GT(left.red(), 240);
+  EXPECT_LT(left.blue(), 20);
+  EXPECT_GT(middle.blue(), left.blue());
+  EXPECT_LT(middle.red(), left.red());
+  EXPECT_EQ(empty, bar.palette().color(QPalette::Base));
+}
+
+TEST(MarqueeLabel, ScrollsEveryTwentyMilliseconds) {
+  TMarqueeLabel marquee;
+  marquee.resize(300, 20);
+  marquee.SetText("Logiciel de gestion commerciale");
+  EXPECT_EQ(marquee.ScrollDelay(), 20);
+  EXPECT_TRUE(marquee.Active());
+  marquee.show();
+  EXPECT_EQ(marquee.TextX(), 300);
+  QTRY_VERIFY(marquee.Offset() >= 3);
+  marquee.SetActive(false);
+  int stopped = marquee.Offset();
+  QTest::qWait(60);
+  EXPECT_EQ(marquee.Offset(), stopped);
+}
+
+TEST(MarqueeLabel, StartsAgainOnTheRightAfterLeaving) {
+  TMarqueeLabel marquee;
+  marquee.SetActive(false);
+  marquee.resize(100, 20);
+  marquee.SetText("abc");
+  int span = 100 + marquee.TextWidth();
+  for (int i = 0; i < span; ++i) marquee.Step();
+  EXPECT_EQ(marquee.Offset(), span);
+  EXPECT_EQ(marquee.TextX(), -marquee.TextWidth());
+  marquee.Step();
+  EXPECT_EQ(marquee.Offset(), 0);
+  EXPECT_EQ(marquee.TextX(), 100);
+  marquee.SetScrollDelay(0);
+  EXPECT_EQ(marquee.ScrollDelay(), 1);
+}
+
+}  // namespace
+}  // namespace zq
