@@ -120,7 +120,7 @@ using TZipConfirmProcessFileEvent =
     std::function<void(TZipBaseArchiver* Sender, const std::string& FileName,
                        TZipProcessOperation Operation, bool& Confirm)>;
 using TZipExtractFileEvent =
-    std::function<void(TZipBaseArchiver* Sender, std::string& FileName, uint32_t& FileAttr,
+    std::function<void(TZipBaseArchiver* Sender, std::string& FileName, uint32_t FileAttr,
                        const std::string& Comment)>;
 using TZipConfirmOverwriteEvent =
     std::function<void(TZipBaseArchiver* Sender, const std::string& SourceFileName,
@@ -252,6 +252,7 @@ class TZipBaseArchiver {
   bool cancel_ = false;
   bool skip_file_ = false;
   bool progress_enabled_ = false;
+  std::string current_name_;  // entry being decoded, "\\" separators
 };
 
 class TZipArchiver : public TZipBaseArchiver {

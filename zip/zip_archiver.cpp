@@ -1,0 +1,625 @@
+#include "zip/zip_archiver.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+
+#include "platform/file_system.h"
+#include "zip/zip_crypto.h"
+#include "zip/zip_format.h"
+#include "zip/zip_mask.h"
+
+namespace zq {
+
+namespace {
+
+constexpr int64_t kInputChunk = 1048576;
+constexpr size_t kOutputBuffer = 256 * 1024;  // inflate output, written out whenever it fills
+
+std::mutex g_interaction_mutex;
+std::shared_ptr<TZipInteraction> g_interaction;
+
+// A file stream over a descriptor this unit opened itself (exclusive creation).
+class TOutputFileStream : public TFileStream {
+ public:
+  TOutputFileStream(int fd, std::string path) : TFileStream(fd, std::move(path)) {}
+};
+
+std::string Replace(std::string text, char from, char to) {
+  std::replace(text.begin(), text.end(), from, to);
+  return text;
+}
+
+// A name that would leave the base folder: absolute, with a drive, or climbing out with "..".
+bool LeavesBaseFolder(const std::string& name) {
+  if (name.empty()) return false;
+  if (name[0] == '/' || name[0] == '\\') return true;
+  if (name.find(':') != std::string::npos) return true;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of("/\\", start);
+    if (end == std::string::npos) end = name.size();
+    if (name.compare(start, end - start, "..") == 0 && end - start == 2) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// Output-size estimate of a chunk: 2 to the rounded base-2 logarithm of
+// (local uncompressed / local compressed + 1) * (chunk + chunk / 2 + 267), low 8 bits cleared.
+uint64_t EstimateOutput(uint32_t local_uncompressed, uint32_t local_compressed, int64_t chunk) {
+  uint64_t ratio = local_compressed == 0 ? 2 : local_uncompressed / local_compressed + 1;
+  ratio = std::min<uint64_t>(ratio, 1u << 20);
+  uint64_t product = ratio * static_cast<uint64_t>(chunk + chunk / 2 + 267);
+  product &= ~static_cast<uint64_t>(0xFF);
+  if (product == 0) return 256;
+  int exponent = static_cast<int>(std::lround(std::log2(static_cast<double>(product))));
+  return exponent >= 63 ? (1ull << 62) : (1ull << exponent);
+}
+
+}  // namespace
+
+void SetZipInteraction(std::shared_ptr<TZipInteraction> interaction) {
+  std::lock_guard<std::mutex> lock(g_interaction_mutex);
+  g_interaction = std::move(interaction);
+}
+
+std::shared_ptr<TZipInteraction> ZipInteraction() {
+  std::lock_guard<std::mutex> lock(g_interaction_mutex);
+  return g_interaction;
+}
+
+std::recursive_mutex& ZipProcessLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
+// ---- TZipBaseArchiver ----
+
+TZipBaseArchiver::TZipBaseArchiver() = default;
+
+TZipBaseArchiver::~TZipBaseArchiver() { Close(); }
+
+void TZipBaseArchiver::RaiseNative(int native, std::initializer_list<std::string_view> args,
+                                   bool with_name) const {
+  throw MakeZipException(native, args, with_name ? name_ : std::string());
+}
+
+void TZipBaseArchiver::SetSpanningMode(TZipSpanningMode value) {
+  if (active_) throw Exception("Cannot set spanning mode on open archive");
+  spanning_mode_ = value;
+}
+
+void TZipBaseArchiver::SetCompressionLevel(TZipCompressionLevel value) {
+  compression_level_ = value;
+  static const int kModes[] = {0, 1, 6, 9};
+  compression_mode_ = kModes[value];
+}
+
+void TZipBaseArchiver::SetCompressionMode(int value) {
+  if (value < 0 || value > 9) RaiseNative(5);
+  compression_mode_ = value;
+  compression_level_ = value == 0 ? clNone : value <= 2 ? clFastest : value <= 7 ? clNormal : clMax;
+}
+
+std::string TZipBaseArchiver::CurrentVersion() const { return "1.00 "; }
+
+void TZipBaseArchiver::CheckActive() const {
+  if (!active_ || !dir_) RaiseNative(13);
+}
+
+int TZipBaseArchiver::FileCount() const {
+  CheckActive();
+  return static_cast<int>(dir_->Items().size());
+}
+
+const TDirItem& TZipBaseArchiver::Item(int index) const {
+  CheckActive();
+  if (index < 0 || index >= static_cast<int>(dir_->Items().size())) RaiseNative(16);
+  return dir_->Items()[static_cast<size_t>(index)];
+}
+
+const std::string& TZipBaseArchiver::Comment() const {
+  CheckActive();
+  return dir_->Comment();
+}
+
+int64_t TZipBaseArchiver::PrefixSize() const {
+  CheckActive();
+  return dir_->PrefixSize();
+}
+
+bool TZipBaseArchiver::IsZip64() const {
+  CheckActive();
+  return dir_->Zip64();
+}
+
+bool TZipBaseArchiver::Rebuilt() const {
+  CheckActive();
+  return dir_->Rebuilt();
+}
+
+// ---- open and close ----
+
+void TZipBaseArchiver::Open() {
+  if (!in_memory_ && ExtractFileName(file_name_).empty()) RaiseNative(9);
+  OpenMode mode;
+  if (in_memory_ || !FileExists(file_name_)) {
+    mode = OpenMode::Create;
+  } else {
+    try {
+      TFileStream probe(file_name_, FileAccess::ReadWrite, FileShare::DenyWrite);
+      mode = OpenMode::ReadWrite;
+    } catch (const EStreamError&) {
+      mode = OpenMode::ReadOnly;
+    }
+  }
+  if (!in_memory_ && ExtractFileName(file_name_).empty()) RaiseNative(10);
+  if (mode != OpenMode::Create && !FileExists(file_name_) && spanning_mode_ != smSpanning &&
+      !IsRemovableDrive(file_name_))
+    RaiseNative(12, {file_name_});
+  if (mode != OpenMode::Create && in_memory_) RaiseNative(28);
+  Close();
+  open_mode_ = mode;
+  ReadArchive();
+  active_ = true;
+  if (AfterOpen) AfterOpen(this);
+}
+
+void TZipBaseArchiver::ReadArchive() {
+  if (open_mode_ == OpenMode::Create) {
+    if (in_memory_)
+      stream_ = std::make_unique<TMemoryStream>();
+    else
+      stream_ = std::make_unique<TFileStream>(TFileStream::Create(file_name_));
+    dir_ = std::make_unique<TZipDirManager>(*stream_, options_.OEMFileNames);
+    return;
+  }
+  spanning_mode_ = smNone;
+  try {
+    stream_ = std::make_unique<TFileStream>(
+        file_name_, open_mode_ == OpenMode::ReadWrite ? FileAccess::ReadWrite : FileAccess::Read,
+        open_mode_ == OpenMode::ReadWrite ? FileShare::DenyWrite : FileShare::DenyNone);
+    dir_ = std::make_unique<TZipDirManager>(*stream_, options_.OEMFileNames);
+    if (!dir_->FindEndRecord() && !repair_damaged_) RaiseNative(48);
+    dir_->ReadDirectory(repair_damaged_);
+  } catch (...) {
+    dir_.reset();
+    stream_.reset();
+    throw;
+  }
+}
+
+void TZipBaseArchiver::Close() {
+  if (active_) {
+    try {
+      if (stream_ && stream_->Size() == 0) {
+        // A newly created archive: an empty archive is just an end record.
+        uint8_t end[TZipEndOfCentralDir::kSize] = {0x50, 0x4B, 0x05, 0x06};
+        stream_->Seek(0, SeekOrigin::Begin);
+        stream_->WriteBuffer(end, sizeof end);
+      }
+    } catch (...) {
+      // Closing never fails: the component ends inactive whatever happened.
+    }
+  }
+  active_ = false;
+  dir_.reset();
+  stream_.reset();
+}
+
+// ---- selection ----
+
+bool TZipBaseArchiver::FindFirst(const std::string& mask, TZipArchiveItem& item, int search_attr,
+                                 const std::string& exclusion_mask) {
+  CheckActive();
+  auto prepare = [this](std::string m) {
+    if (m.size() >= 2 && m[1] == ':' && options_.StorePath != spFullPathWithDrive) m.erase(0, 2);
+    return Replace(std::move(m), '\\', '/');
+  };
+  item = TZipArchiveItem{};
+  item.Mask = prepare(mask);
+  item.ExclusionMask = prepare(exclusion_mask);
+  item.Wildcard = item.Mask.find_first_of("*?") != std::string::npos;
+  item.SearchAttr = search_attr;
+  item.NextIndex = 0;
+  return FindNextInternal(item);
+}
+
+bool TZipBaseArchiver::FindNext(TZipArchiveItem& item) {
+  CheckActive();
+  return FindNextInternal(item);
+}
+
+bool TZipBaseArchiver::FindNextInternal(TZipArchiveItem& item) {
+  const TZipDirArray& items = dir_->Items();
+  std::string mask_folder = Cp1252LowerCase(ExtractFilePath(item.Mask));
+  for (int i = std::max(item.NextIndex, 0); i < static_cast<int>(items.size()); ++i) {
+    const TDirItem& entry = items[static_cast<size_t>(i)];
+    std::string name = entry.FileName;
+    if (!name.empty() && (name.back() == '/' || name.back() == '\\')) name.pop_back();
+    if (!options_.Recurse) {
+      // Folders compared with one separator, so masks several folders deep work.
+      std::string folder = Cp1252LowerCase(Replace(ExtractFilePath(name), '\\', '/'));
+      if (folder != mask_folder) continue;
+    }
+    std::string file_part = ExtractFileName(name);
+    if (!ZipMaskMatches(item.Mask, name) && !ZipMaskMatches(item.Mask, file_part)) continue;
+    if (!item.ExclusionMask.empty() &&
+        (ZipMaskMatches(item.ExclusionMask, name) || ZipMaskMatches(item.ExclusionMask, file_part)))
+      continue;
+    uint32_t attrs = entry.CentralDir.ExternalFileAttributes & 0x1E;
+    if ((attrs & ~static_cast<uint32_t>(item.SearchAttr)) != 0) continue;
+
+    item.NextIndex = i + 1;
+    item.Index = i;
+    item.FileName = ExtractFileName(entry.FileName);
+    item.StoredPath = ExtractFilePath(entry.FileName);
+    item.UncompressedSize = static_cast<int64_t>(entry.EffectiveUncompressedSize());
+    item.CompressedSize = static_cast<int64_t>(entry.EffectiveCompressedSize());
+    if (item.UncompressedSize == 0) {
+      item.CompressionRate = 100;
+    } else {
+      item.CompressionRate = (1.0 - static_cast<double>(item.CompressedSize) /
+                                        static_cast<double>(item.UncompressedSize)) * 100.0;
+      if (item.CompressionRate < 0) item.CompressionRate = 0;
+    }
+    item.Encrypted = entry.Encrypted();
+    item.LastModFileTime = entry.CentralDir.LastModFileTime;
+    item.LastModFileDate = entry.CentralDir.LastModFileDate;
+    item.CRC = entry.CentralDir.Crc32;
+    item.ExternalFileAttributes = entry.CentralDir.ExternalFileAttributes;
+    item.Comment = entry.Comment;
+    return true;
+  }
+  item.NextIndex = static_cast<int>(items.size());
+  item.Index = -1;
+  return false;
+}
+
+void TZipBaseArchiver::SelectEntries(const std::string& mask, int search_attr,
+                                     const std::string& exclusion_mask) {
+  for (TDirItem& entry : dir_->Items()) entry.Selected = false;
+  TZipArchiveItem item;
+  bool found = FindFirst(mask, item, search_attr, exclusion_mask);
+  while (found) {
+    dir_->Items()[static_cast<size_t>(item.Index)].Selected = true;
+    found = FindNextInternal(item);
+  }
+}
+
+// ---- extraction ----
+
+void TZipBaseArchiver::ExtractMatching(const std::string& mask, int search_attr,
+                                       const std::string& exclusion_mask) {
+  CheckActive();
+  SelectEntries(mask, search_attr, exclusion_mask);
+  ProcessSelected();
+}
+
+void TZipBaseArchiver::ProcessSelected() {
+  std::lock_guard<std::recursive_mutex> lock(ZipProcessLock());
+  processed_number_ = 0;
+  cancel_ = false;
+  progress_enabled_ = true;
+  processed_count_ = 0;
+  for (const TDirItem& entry : dir_->Items())
+    if (entry.Selected) ++processed_count_;
+
+  bool cancel = false;
+  if (OnOverallProgress) OnOverallProgress(this, 0, poExtract, ppStart, cancel);
+  if (!cancel) {
+    for (size_t i = 0; i < dir_->Items().size(); ++i) {
+      if (!dir_->Items()[i].Selected) continue;
+      bool stop = false;
+      for (;;) {  // one pass per attempt (Retry repeats the entry)
+        TDirItem& entry = dir_->Items()[i];
+        entry.Operation = poExtract;
+        TZipAction action = fxaIgnore;
+        std::string name = Replace(entry.FileName, '/', '\\');
+        bool confirm = true;
+        if (OnConfirmProcessFile) OnConfirmProcessFile(this, name, poExtract, confirm);
+        if (!confirm) break;
+        std::string base_folder = IncludeTrailingPathDelimiter(base_dir_.empty() ? GetCurrentDir() : base_dir_);
+        bool file_cancel = false;
+        if (OnFileProgress) OnFileProgress(this, name, 0, poExtract, ppStart, file_cancel);
+        if (file_cancel) {
+          cancel_ = true;
+          stop = true;
+          break;
+        }
+        try {
+          ExtractOne(static_cast<int>(i), base_folder);
+          bool ignored = false;
+          if (OnFileProgress) OnFileProgress(this, name, 100, poExtract, ppEnd, ignored);
+        } catch (const EZipException& e) {
+          if (OnProcessFileFailure) {
+            OnProcessFileFailure(this, name, poExtract, e.NativeError(), e.ErrorCode(), e.Message(), action);
+          } else {
+            auto hook = ZipInteraction();
+            action = hook ? hook->AskFileFailure(
+                                FormatMessage("%s. File processing error, possibly disk is full", {e.Message()}))
+                          : fxaAbort;
+          }
+          if (action == fxaRetry) continue;
+          if (action == fxaAbort) stop = true;
+          break;
+        }
+        ++processed_number_;
+        if (cancel_) stop = true;
+        break;
+      }
+      if (stop) break;
+    }
+  }
+  progress_enabled_ = false;
+  bool ignored = false;
+  if (OnOverallProgress) OnOverallProgress(this, 100, poExtract, ppEnd, ignored);
+}
+
+void TZipBaseArchiver::ExtractOne(int index, const std::string& base_folder) {
+  if (index < 0 || index >= static_cast<int>(dir_->Items().size())) RaiseNative(16);
+  const TDirItem entry = dir_->Items()[static_cast<size_t>(index)];
+  const uint32_t attributes = entry.CentralDir.ExternalFileAttributes;
+  const std::string stored = entry.FileName;
+  std::string name = Replace(stored, '/', '\\');
+  if (OnExtractFile) OnExtractFile(this, name, attributes, entry.Comment);
+  bool renamed = name != Replace(stored, '/', '\\');
+
+  // An archive's name never leaves the base folder; a name the caller's handler chose is its own.
+  if (!renamed && LeavesBaseFolder(stored)) RaiseNative(19, {base_folder + Replace(name, '\\', '/')});
+  bool full_path = renamed && (name.find(':') != std::string::npos ||
+                               name.find("\\\\") != std::string::npos || name[0] == '/');
+  std::string path = Replace(name, '\\', '/');
+  std::string root = full_path ? std::string() : base_folder;
+  if (!options_.CreateDirs) {
+    path = ExtractFileName(path);
+  } else {
+    std::string folder = root + ExtractFilePath(path);
+    if (!folder.empty() && !ForceDirectories(folder)) RaiseNative(20, {folder});
+  }
+  if ((attributes & 0x10) != 0 || (!stored.empty() && stored.back() == '/')) return;
+
+  std::string dest = root + path;
+  if (PathExists(dest)) {
+    if (!options_.ReplaceReadOnly && FileIsReadOnly(dest)) return;
+    uint32_t entry_time = static_cast<uint32_t>(entry.CentralDir.LastModFileDate) << 16 |
+                          entry.CentralDir.LastModFileTime;
+    switch (options_.OverwriteMode) {
+      case omPrompt: {
+        bool confirm = false;
+        if (OnConfirmOverwrite) {
+          std::string dest_name = dest;
+          OnConfirmOverwrite(this, stored, dest_name, confirm);
+        } else if (auto hook = ZipInteraction()) {
+          switch (hook->AskOverwrite(FormatMessage("Overwrite file \"%s\" with \"%s\"", {dest, stored}))) {
+            case oaYes: confirm = true; break;
+            case oaNo: confirm = false; break;
+            case oaYesToAll: confirm = true; options_.OverwriteMode = omAlways; break;
+            // No to all: this file and every later one stay as they are.
+            case oaNoToAll: confirm = false; options_.OverwriteMode = omNever; break;
+          }
+        }
+        if (!confirm) return;
+        break;
+      }
+      case omAlways: break;
+      case omNever: return;
+      case omIfNewer: {
+        int64_t existing = FileAge(dest);
+        if (existing >= 0 && !(static_cast<uint32_t>(existing) < entry_time)) return;
+        break;
+      }
+      case omIfOlder: {
+        int64_t existing = FileAge(dest);
+        if (existing >= 0 && !(entry_time < static_cast<uint32_t>(existing))) return;
+        break;
+      }
+    }
+    FileSetAttr(dest, 0);
+    if (!DeleteFile(dest)) RaiseNative(19, {dest});
+  }
+  int fd = ::open(dest.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) RaiseNative(19, {dest});
+  auto out = std::make_unique<TOutputFileStream>(fd, dest);
+  // Always, also after a failure: the entry's time, a flush on removable drives, close.
+  auto finish = [&] {
+    std::time_t t = FileDateToDateTime(static_cast<uint32_t>(entry.CentralDir.LastModFileDate) << 16 |
+                                       entry.CentralDir.LastModFileTime);
+    if (t != -1) SetFileModificationTime(out->Handle(), t);
+    if (options_.FlushBuffers && IsRemovableDrive(dest)) FlushFileBuffers(out->Handle());
+    out.reset();
+  };
+  try {
+    bool decoded = DecodeEntry(index, *out);
+    if (!decoded && !cancel_ && !extract_corrupted_files_ && !skip_file_) RaiseNative(8);
+  } catch (...) {
+    finish();
+    DeleteFile(dest);
+    throw;
+  }
+  finish();
+  if (skip_file_ || cancel_) {
+    DeleteFile(dest);
+  } else if (options_.SetAttributes) {
+    FileSetAttr(dest, attributes);
+  }
+}
+
+bool TZipBaseArchiver::AskPassword(const std::string& stored_name) {
+  if (OnPassword) {
+    std::string new_password = password_;
+    bool skip = false;
+    OnPassword(this, stored_name, new_password, skip);
+    // A handler that offers nothing new would be asked forever: that ends the entry too.
+    if (skip || new_password == password_) {
+      skip_file_ = true;
+      return false;
+    }
+    password_ = new_password;
+    return true;
+  }
+  auto hook = ZipInteraction();
+  std::string value = password_;
+  if (!hook ||
+      !hook->InputQuery(FormatMessage("Password for \"%s\"", {stored_name}), "Enter password: ", value)) {
+    skip_file_ = true;
+    return false;
+  }
+  password_ = value;
+  return true;
+}
+
+void TZipBaseArchiver::ReportProgress(double consumed, double total, bool& cancel_out) {
+  double fraction = total > 0 ? consumed / total : 1.0;
+  bool cancel = false;
+  if (OnFileProgress) OnFileProgress(this, current_name_, fraction * 100.0, poExtract, ppProcess, cancel);
+  if (!cancel && OnOverallProgress && processed_count_ > 0)
+    OnOverallProgress(this, (fraction + processed_number_) / processed_count_ * 100.0, poExtract, ppProcess,
+                      cancel);
+  cancel_out = cancel;
+}
+
+bool TZipBaseArchiver::DecodeEntry(int index, TStream& out) {
+  const TDirItem& entry = dir_->Items()[static_cast<size_t>(index)];
+  const auto& cd = entry.CentralDir;
+  current_name_ = Replace(entry.FileName, '/', '\\');
+  const int64_t size = stream_->Size();
+  const uint64_t offset = entry.EffectiveLocalHeaderOffset();
+  if (offset > static_cast<uint64_t>(size) || offset + TZipLocalFileHeader::kSize > static_cast<uint64_t>(size))
+    return false;
+  uint8_t head[TZipLocalFileHeader::kSize];
+  stream_->Seek(static_cast<int64_t>(offset), SeekOrigin::Begin);
+  stream_->ReadBuffer(head, sizeof head);
+  TZipLocalFileHeader local;
+  local.Parse(head);
+  if (local.Signature != kLocalHeaderSig && local.Signature != kOwnLocalHeaderSig) return false;
+  const int64_t data_start =
+      static_cast<int64_t>(offset) + TZipLocalFileHeader::kSize + local.FileNameLength + local.ExtraFieldLength;
+
+  uint64_t compressed64 = entry.EffectiveCompressedSize();
+  int64_t limit = dir_->LastDisk() == 0 ? dir_->CentralDirPosition() : size;
+  limit = std::min(limit, size);
+  int64_t compressed =
+      data_start >= limit ? 0 : static_cast<int64_t>(std::min<uint64_t>(compressed64, static_cast<uint64_t>(limit - data_start)));
+
+  skip_file_ = false;
+  switch (cd.CompressionMethod) {
+    case 0:
+    case 8: break;
+    case 9: RaiseNative(55, {}, false);
+    default: return false;  // no other method is read, whatever version it needs
+  }
+
+  bool encrypted = (cd.GeneralPurposeBitFlag & 1) != 0;
+  TZipCrypto crypto("");
+  if (encrypted) {
+    if (compressed < 12) return false;
+    compressed -= 12;
+    const uint8_t expected = (cd.GeneralPurposeBitFlag & 0x0008) ? static_cast<uint8_t>(cd.LastModFileTime >> 8)
+                                                                  : static_cast<uint8_t>(cd.Crc32 >> 24);
+    for (;;) {
+      uint8_t header[12];
+      stream_->Seek(data_start, SeekOrigin::Begin);
+      stream_->ReadBuffer(header, sizeof header);
+      crypto.Init(password_);
+      crypto.Decrypt(header, sizeof header);
+      if (header[11] == expected || no_password_prompt_) break;
+      if (!AskPassword(entry.FileName)) return false;  // SkipFile: the entry is abandoned
+    }
+  } else {
+    stream_->Seek(data_start, SeekOrigin::Begin);
+  }
+
+  const bool deflated = cd.CompressionMethod == 8;
+  const uint64_t expected_size = entry.EffectiveUncompressedSize();
+  std::vector<uint8_t> input(static_cast<size_t>(std::min<int64_t>(kInputChunk, std::max<int64_t>(compressed, 1))) + 2);
+  std::vector<uint8_t> output(deflated ? kOutputBuffer : 0);
+  z_stream zs{};
+  if (deflated && inflateInit(&zs) != Z_OK) return false;
+  struct InflateEnd {
+    z_stream* zs;
+    bool active;
+    ~InflateEnd() {
+      if (active) inflateEnd(zs);
+    }
+  } inflate_end{&zs, deflated};
+
+  uint32_t crc = 0;
+  uint64_t out_count = 0;
+  bool write_failed = false;
+  // Passes produced bytes on; false once more than the directory promises arrives.
+  auto emit = [&](const uint8_t* data, size_t n) {
+    if (n == 0) return true;
+    if (out_count + n > expected_size) return false;
+    crc = ZipCrc32(crc, data, n);
+    if (out.Write(data, static_cast<int64_t>(n)) != static_cast<int64_t>(n)) {
+      write_failed = true;
+      return false;
+    }
+    out_count += n;
+    return true;
+  };
+
+  if (deflated) {
+    // Raw deflate data behind a zlib stream header; the Adler-32 trailer is never checked.
+    static const uint8_t kZlibHeader[2] = {0x78, 0x01};
+    zs.next_in = const_cast<Bytef*>(kZlibHeader);
+    zs.avail_in = 2;
+    zs.next_out = output.data();
+    zs.avail_out = static_cast<uInt>(output.size());
+    if (inflate(&zs, Z_NO_FLUSH) < 0 && zs.avail_in != 0) return false;
+  }
+
+  uint64_t available_memory = AvailablePhysicalMemory();
+  int64_t consumed = 0;
+  bool stream_end = false;
+  while (consumed < compressed && !stream_end) {
+    if (progress_enabled_ && (OnFileProgress || OnOverallProgress)) {
+      bool cancel = false;
+      ReportProgress(static_cast<double>(consumed), static_cast<double>(compressed), cancel);
+      if (cancel) {
+        cancel_ = true;
+        return true;  // counts as decoded; the cancel flag deletes the file
+      }
+    }
+    int64_t chunk = std::min<int64_t>(kInputChunk, compressed - consumed);
+    while (chunk >= 512 && available_memory > 0 &&
+           EstimateOutput(local.UncompressedSize, local.CompressedSize, chunk) >= available_memory / 20)
+      chunk /= 2;
+    stream_->ReadBuffer(input.data(), chunk);
+    if (encrypted) crypto.Decrypt(input.data(), static_cast<size_t>(chunk));
+    if (deflated) {
+      zs.next_in = input.data();
+      zs.avail_in = static_cast<uInt>(chunk);
+      do {
+        zs.next_out = output.data();
+        zs.avail_out = static_cast<uInt>(output.size());
+        int result = inflate(&zs, Z_NO_FLUSH);
+        size_t produced = output.size() - zs.avail_out;
+        if (result < 0 && result != Z_BUF_ERROR) return false;
+        if (!emit(output.data(), produced)) return false;
+        if (result == Z_STREAM_END) {
+          stream_end = true;
+          break;
+        }
+        if (result == Z_BUF_ERROR && produced == 0) break;
+      } while (zs.avail_in > 0 || zs.avail_out == 0);
+    } else {
+      if (!emit(input.data(), static_cast<size_t>(chunk))) return false;
+    }
+    consumed += chunk;
+  }
+  (void)write_failed;
+  return out_count == expected_size && (skip_file_ || ~crc == ~cd.Crc32);
+}
+
+// ---- TZipArchiver ----
+
+TZipArchiver::TZipArchiver() { SetZip64Mode(zmDisabled); }
+
+}  // namespace zq

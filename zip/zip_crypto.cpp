@@ -1,0 +1,41 @@
+#include "zip/zip_crypto.h"
+
+#include <zlib.h>
+
+namespace zq {
+
+namespace {
+
+// One raw CRC-32 step (no pre/post inversion), as the key schedule uses it.
+inline uint32_t CrcStep(uint32_t crc, uint8_t byte) {
+  static const z_crc_t* table = get_crc_table();
+  return static_cast<uint32_t>(table[(crc ^ byte) & 0xFF]) ^ (crc >> 8);
+}
+
+}  // namespace
+
+void TZipCrypto::Init(std::string_view password) {
+  key0_ = 0x12345678;
+  key1_ = 0x23456789;
+  key2_ = 0x34567890;
+  for (char c : password) Update(static_cast<uint8_t>(c));
+}
+
+void TZipCrypto::Update(uint8_t plain) {
+  key0_ = CrcStep(key0_, plain);
+  key1_ = (key1_ + (key0_ & 0xFF)) * 134775813u + 1;
+  key2_ = CrcStep(key2_, static_cast<uint8_t>(key1_ >> 24));
+}
+
+uint32_t ZipCrc32(uint32_t crc, const void* data, size_t count) {
+  const auto* p = static_cast<const Bytef*>(data);
+  while (count > 0) {
+    auto n = static_cast<uInt>(count > (1u << 30) ? (1u << 30) : count);
+    crc = static_cast<uint32_t>(crc32(crc, p, n));
+    p += n;
+    count -= n;
+  }
+  return crc;
+}
+
+}  // namespace zq
