@@ -46,6 +46,8 @@ class TDbFileIO {
   // True for any password on an unencrypted file; on an encrypted one true exactly when the
   // password's check text equals the stored one, and then the encryption key is set up.
   bool CheckPassword(const std::string& password);
+  // The check text stored for a password in an encrypted file.
+  static std::string PasswordCheckText(const std::string& password);
 
   // The 1-byte lock at offset 1 (mtDisk only). Retries LockRetryCount times, sleeping
   // LockWaitTime ms through the clock between attempts; "Wait for unlock time out" after that.

@@ -42,6 +42,9 @@ class TDbTableIO {
   int TableNumber() const { return table_number_; }
   int OpenCount() const { return open_count_; }
   bool Loaded() const { return !row_lists_.empty(); }
+  // Increases each time the table is (re)loaded from the file; a data set compares it to notice
+  // that the row lists were rebuilt (another process changed the table).
+  int64_t LoadGeneration() const { return load_generation_; }
 
   // The first opener loads the table; the last closer unloads it.
   void Open();
@@ -95,8 +98,8 @@ class TDbTableIO {
   void Load();
   void Unload();
   void LoadLocked();
-  void BuildRowList(int list_number);
   void ReloadIfChanged();
+  int RefreshPosition(int physical_position);
   int64_t SlotPosition(int32_t record_id) const;
   int64_t LinkPosition(int index, int32_t record_id) const;
   int64_t HeaderPosition() const;
@@ -125,6 +128,7 @@ class TDbTableIO {
   TIntegerAry slot_blocks_;
   std::vector<TIntegerAry> link_blocks_;
   std::vector<std::unique_ptr<TRowList>> row_lists_;
+  int64_t load_generation_ = 0;
 };
 
 }  // namespace zq

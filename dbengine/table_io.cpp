@@ -1,0 +1,866 @@
+#include "dbengine/table_io.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "dbengine/db_error.h"
+#include "dbengine/db_file_io.h"
+#include "dbengine/field_type.h"
+#include "dbengine/optim_blob_stream.h"
+#include "platform/collation.h"
+
+namespace zq {
+
+using namespace dbfmt;
+
+// Holds the file lock for a scope; released on every exit.
+class TDbTableIO::LockGuard {
+ public:
+  explicit LockGuard(TDbFileIO& io) : io_(io) { io_.Lock(); }
+  ~LockGuard() { io_.Unlock(); }
+  LockGuard(const LockGuard&) = delete;
+  LockGuard& operator=(const LockGuard&) = delete;
+
+ private:
+  TDbFileIO& io_;
+};
+
+TDbTableIO::TDbTableIO(TDbFileOwner* owner) : owner_(owner) {}
+
+TDbTableIO::~TDbTableIO() { Unload(); }
+
+TDbFileIO& TDbTableIO::FileIO() const {
+  TDbFileIO* io = owner_ ? owner_->FileIO() : nullptr;
+  if (io == nullptr || !io->IsOpen()) throw EDatabaseError("Cannot perform this operation on a closed database");
+  return *io;
+}
+
+void TDbTableIO::Open() {
+  if (open_count_ == 0) Load();
+  ++open_count_;
+}
+
+void TDbTableIO::Close() {
+  if (open_count_ <= 0) return;
+  if (open_count_ == 1) Unload();
+  --open_count_;
+}
+
+void TDbTableIO::Unload() {
+  field_defs_.Clear();
+  index_defs_.Clear();
+  row_lists_.clear();
+  slots_.clear();
+  slot_blocks_.clear();
+  link_blocks_.clear();
+}
+
+void TDbTableIO::Load() {
+  TDbFileIO& io = FileIO();
+  LockGuard lock(io);
+  try {
+    LoadLocked();
+  } catch (...) {
+    Unload();
+    throw;
+  }
+}
+
+// Reads the header, definitions, slots and links of the table. Row list objects that already
+// exist are refilled in place, so references that callers hold stay valid across a reload.
+void TDbTableIO::LoadLocked() {
+  TDbFileIO& io = FileIO();
+  ++load_generation_;
+  std::vector<std::string> names;
+  io.GetTableNames(names);
+  table_number_ = -1;
+  for (size_t t = 0; t < names.size(); ++t)
+    if (SameName(names[t], table_name_)) {
+      table_number_ = static_cast<int>(t);
+      break;
+    }
+  if (table_number_ < 0) throw EDatabaseError(FormatMessage("Table '%s' not found", {table_name_}));
+
+  io.ReadTableHeader(table_number_, header_);
+  const std::string table_text = FormatMessage("table '%s' ", {header_.Name()});
+  int32_t field_count = header_.FieldCount();
+  int32_t index_count = header_.IndexCount();
+  int32_t slot_count = header_.SlotCount();
+  if (field_count < 0 || field_count > kMaxFields)
+    io.RaiseDamaged(table_text + FormatMessage("field count %s", {std::to_string(field_count)}));
+  if (index_count < 0 || index_count > kMaxIndexes)
+    io.RaiseDamaged(table_text + FormatMessage("index count %s", {std::to_string(index_count)}));
+  if (slot_count < 0) io.RaiseDamaged(table_text + FormatMessage("slot count %s", {std::to_string(slot_count)}));
+
+  field_defs_.Clear();
+  for (int i = 0; i < field_count; ++i) {
+    TFieldDefEntry e = header_.Field(i);
+    TDbFieldDef& d = field_defs_.Add();
+    d.SetName(e.Name);
+    d.FieldType = e.FieldType;
+    d.FieldSize = e.FieldSize;
+    d.StoreRaw = e.StoreRaw != 0;
+  }
+  index_defs_.Clear();
+  for (int i = 0; i < index_count; ++i) {
+    TIndexDefEntry e = header_.Index(i);
+    TDbIndexDef& d = index_defs_.Add();
+    d.SetName(e.Name);
+    d.Options = e.Options;
+    for (int32_t f : e.FieldNumbers) {
+      if (f == -1) break;
+      if (f < 0 || f >= field_count)
+        io.RaiseDamaged(table_text + FormatMessage("index '%s' field number %s", {e.Name, std::to_string(f)}));
+      d.FieldNumbers.push_back(f);
+    }
+  }
+
+  // Record layout.
+  field_offsets_.clear();
+  slot_widths_.clear();
+  int64_t total = 0;
+  for (int i = 0; i < field_count; ++i) {
+    const TDbFieldDef& d = field_defs_.Item(i);
+    int64_t width = SlotWidth(d.FieldType, d.FieldSize);
+    if (width < 0) {
+      if (!(IsStringType(d.FieldType) && d.FieldType != ftWideString && d.FieldType != ftGuid))
+        throw EDatabaseError("General error");
+      io.RaiseDamaged(table_text + FormatMessage("size of field '%s'", {d.Name()}));
+    }
+    field_offsets_.push_back(static_cast<int32_t>(std::min<int64_t>(total, INT32_MAX)));
+    slot_widths_.push_back(static_cast<int32_t>(std::min<int64_t>(width, INT32_MAX)));
+    total += width;
+    if (total > INT32_MAX) io.RaiseDamaged(table_text + "record size");
+  }
+  record_size_ = static_cast<int32_t>(total);
+  auto_inc_field_ = -1;
+  for (int i = 0; i < field_count; ++i)
+    if (field_defs_.Item(i).FieldType == ftAutoInc) {
+      auto_inc_field_ = i;
+      break;
+    }
+
+  // Slots, with every live record image inside the file.
+  io.ReadSlotTable(header_, slot_blocks_, slots_);
+  int64_t file_size = io.FileSize();
+  for (size_t r = 0; r < slots_.size(); ++r) {
+    const TRecordSlot& s = slots_[r];
+    if (s.Deleted == 0 && (s.DataOffset < kFileHeaderSize || int64_t{s.DataOffset} + record_size_ > file_size))
+      io.RaiseDamaged(table_text + FormatMessage("record %s offset %s", {std::to_string(r), std::to_string(s.DataOffset)}));
+  }
+
+  // Link blocks of each index (also needed for appending later).
+  link_blocks_.assign(static_cast<size_t>(index_count), TIntegerAry());
+  std::vector<std::vector<TIndexLink>> links(static_cast<size_t>(index_count));
+  for (int i = 0; i < index_count; ++i) {
+    if (header_.FirstLinkBlock(i) == 0) {
+      if (slot_count > 0) io.RaiseDamaged(table_text + FormatMessage("index '%s' has no link blocks", {index_defs_.Item(i).Name()}));
+      continue;
+    }
+    io.ReadLinkTable(header_, i, link_blocks_[static_cast<size_t>(i)], links[static_cast<size_t>(i)]);
+  }
+
+  size_t list_count = static_cast<size_t>(index_count) + 1;
+  if (row_lists_.size() != list_count) {
+    row_lists_.clear();
+    for (size_t l = 0; l < list_count; ++l) row_lists_.push_back(std::make_unique<TRowList>());
+  }
+  TRowList& physical = *row_lists_[0];
+  physical.clear();
+  for (size_t r = 0; r < slots_.size(); ++r)
+    if (slots_[r].Deleted == 0) physical.push_back({slots_[r].DataOffset, static_cast<int32_t>(r)});
+  for (int i = 0; i < index_count; ++i) {
+    TRowList& list = *row_lists_[static_cast<size_t>(i) + 1];
+    list.clear();
+    if (header_.FirstLinkBlock(i) == 0) continue;
+    const auto& chain = links[static_cast<size_t>(i)];
+    std::vector<bool> seen(slots_.size(), false);
+    int32_t r = header_.HeadSlot(i);
+    for (int64_t step = 0; step < slot_count && r != -1; ++step) {
+      if (r < 0 || r >= slot_count)
+        io.RaiseDamaged(table_text + FormatMessage("index '%s' chain record %s", {index_defs_.Item(i).Name(), std::to_string(r)}));
+      if (seen[static_cast<size_t>(r)])
+        io.RaiseDamaged(table_text + FormatMessage("index '%s' chain loops at record %s", {index_defs_.Item(i).Name(), std::to_string(r)}));
+      seen[static_cast<size_t>(r)] = true;
+      if (slots_[static_cast<size_t>(r)].Deleted == 0) list.push_back({slots_[static_cast<size_t>(r)].DataOffset, r});
+      r = chain[static_cast<size_t>(r)].NextRecordId;
+    }
+  }
+}
+
+// Before a write: when another process changed this table in the file since it was loaded, reload
+// it, so that a record ID is never handed out twice and the links stay consistent.
+void TDbTableIO::ReloadIfChanged() {
+  TDbFileIO& io = FileIO();
+  TTableDefBlock current;
+  io.ReadTableHeader(table_number_, current);
+  if (current.Bytes != header_.Bytes) LoadLocked();
+}
+
+// Checks a physical position, reloads the table when it changed in the file, and returns the
+// record's position afterwards. A record that another process deleted meanwhile is an error.
+int TDbTableIO::RefreshPosition(int physical_position) {
+  const TRowList& before = RowList(0);
+  if (physical_position < 0 || static_cast<size_t>(physical_position) >= before.size())
+    throw EDatabaseError(FormatMessage("Record position %s out of range", {std::to_string(physical_position)}));
+  const int32_t id = before[static_cast<size_t>(physical_position)].RecordId;
+  ReloadIfChanged();
+  uint8_t raw[kSlotSize];
+  FileIO().ReadAt(raw, SlotPosition(id), kSlotSize);
+  if (TRecordSlot::Read(raw).Deleted != 0) {
+    LoadLocked();
+    throw EDatabaseError(FormatMessage("Record %s of table '%s' was deleted by another user", {std::to_string(id), table_name_}));
+  }
+  const TRowList& now = RowList(0);
+  auto it = std::lower_bound(now.begin(), now.end(), id, [](const TRowRef& ref, int32_t v) { return ref.RecordId < v; });
+  if (it == now.end() || it->RecordId != id)
+    throw EDatabaseError(FormatMessage("Record %s of table '%s' was deleted by another user", {std::to_string(id), table_name_}));
+  return static_cast<int>(it - now.begin());
+}
+
+TRowList& TDbTableIO::RowList(int list_number) {
+  if (list_number < 0 || static_cast<size_t>(list_number) >= row_lists_.size())
+    throw EDatabaseError(FormatMessage("Row list %s of table '%s' does not exist", {std::to_string(list_number), table_name_}));
+  if (!row_lists_[static_cast<size_t>(list_number)]) LoadRowList(list_number, false);
+  return *row_lists_[static_cast<size_t>(list_number)];
+}
+
+void TDbTableIO::LoadRowList(int list_number, bool reread_slots) {
+  if (list_number < 0 || static_cast<size_t>(list_number) >= row_lists_.size())
+    throw EDatabaseError(FormatMessage("Row list %s of table '%s' does not exist", {std::to_string(list_number), table_name_}));
+  if (row_lists_[static_cast<size_t>(list_number)] && !reread_slots) return;
+  TDbFileIO& io = FileIO();
+  LockGuard lock(io);
+  // Rereading slots rebuilds every list from the file, so they stay consistent with each other.
+  LoadLocked();
+}
+
+int TDbTableIO::PrimaryIndex() const {
+  for (int i = 0; i < index_defs_.Count(); ++i)
+    if (index_defs_.Item(i).Options & tiPrimary) return i;
+  return -1;
+}
+
+bool TDbTableIO::FieldIsEncrypted(int field_number) const {
+  TDbFileIO& io = FileIO();
+  return io.Options().Encrypted() && !field_defs_.Item(field_number).StoreRaw;
+}
+
+bool TDbTableIO::FieldIsCompressed(int field_number) const {
+  TDbFileIO& io = FileIO();
+  const TDbFieldDef& d = field_defs_.Item(field_number);
+  return io.Options().Compressed() && IsBlobType(d.FieldType) && !d.StoreRaw;
+}
+
+int32_t TDbTableIO::FieldSlotWidth(int field_number) const {
+  return slot_widths_.at(static_cast<size_t>(field_number));
+}
+
+int64_t TDbTableIO::SlotPosition(int32_t record_id) const {
+  size_t block = static_cast<size_t>(record_id) / kPerBlock;
+  if (record_id < 0 || block >= slot_blocks_.size())
+    FileIO().RaiseDamaged(FormatMessage("no slot block for record %s", {std::to_string(record_id)}));
+  return int64_t{slot_blocks_[block]} + 4 + (record_id % kPerBlock) * kSlotSize;
+}
+
+int64_t TDbTableIO::LinkPosition(int index, int32_t record_id) const {
+  const TIntegerAry& blocks = link_blocks_.at(static_cast<size_t>(index));
+  size_t block = static_cast<size_t>(record_id) / kPerBlock;
+  if (record_id < 0 || block >= blocks.size())
+    FileIO().RaiseDamaged(FormatMessage("no link block for record %s", {std::to_string(record_id)}));
+  return int64_t{blocks[block]} + 4 + (record_id % kPerBlock) * kLinkSize;
+}
+
+int64_t TDbTableIO::HeaderPosition() const { return FileIO().TableHeaderPosition(table_number_); }
+
+TIndexLink TDbTableIO::ReadLink(int index, int32_t record_id) {
+  uint8_t raw[kLinkSize];
+  FileIO().ReadAt(raw, LinkPosition(index, record_id), kLinkSize);
+  return TIndexLink::Read(raw);
+}
+
+void TDbTableIO::WriteLink(int index, const TIndexLink& link) {
+  uint8_t raw[kLinkSize];
+  link.Write(raw);
+  FileIO().WriteAt(raw, LinkPosition(index, link.RecordId), kLinkSize);
+}
+
+void TDbTableIO::WriteHeader() { FileIO().WriteTableHeader(table_number_, header_); }
+
+void TDbTableIO::ReadStoredField(TMemoryStream& out, int32_t record_id, int field_number) {
+  if (record_id < 0 || static_cast<size_t>(record_id) >= slots_.size())
+    FileIO().RaiseDamaged(FormatMessage("record %s of table '%s'", {std::to_string(record_id), table_name_}));
+  const TDbFieldDef& d = field_defs_.Item(field_number);
+  bool blob = IsBlobType(d.FieldType);
+  FileIO().ReadFieldValue(out, SlotPosition(record_id), FieldIsCompressed(field_number), FieldIsEncrypted(field_number),
+                          blob, blob ? kBlobDescriptorSize : FieldSlotWidth(field_number),
+                          field_offsets_.at(static_cast<size_t>(field_number)));
+}
+
+namespace {
+
+template <class T>
+int Sign(T a, T b) {
+  return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+// Copies a fixed-width value, zero-filling what the source lacks.
+void Fixed(const uint8_t* p, int64_t size, uint8_t* out, int width) {
+  std::memset(out, 0, static_cast<size_t>(width));
+  if (p && size > 0) std::memcpy(out, p, static_cast<size_t>(std::min<int64_t>(size, width)));
+}
+
+std::string_view TextOf(const uint8_t* p, int64_t size) {
+  if (!p || size <= 0) return {};
+  const uint8_t* end = std::find(p, p + size, uint8_t{0});
+  return std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p));
+}
+
+}  // namespace
+
+int TDbTableIO::CompareValues(const uint8_t* key, int64_t key_size, const uint8_t* stored, int64_t stored_size,
+                              bool partial, bool case_insensitive, uint8_t field_type) {
+  if (IsStringType(field_type) || IsMemoType(field_type)) {
+    std::string_view a = TextOf(key, key_size);
+    std::string_view b = TextOf(stored, stored_size);
+    if (partial) return CompareStringPrefixA(a, b, a.size(), case_insensitive);
+    return CompareStringA(a, b, case_insensitive);
+  }
+  uint8_t x[8], y[8];
+  Fixed(key, key_size, x, 8);
+  Fixed(stored, stored_size, y, 8);
+  switch (field_type) {
+    case ftSmallint: return Sign(GetI16(x), GetI16(y));
+    case ftWord: return Sign(static_cast<uint16_t>(GetI16(x)), static_cast<uint16_t>(GetI16(y)));
+    case ftBoolean: return Sign(GetI16(x) != 0, GetI16(y) != 0);
+    case ftInteger:
+    case ftAutoInc:
+    case ftDate:
+    case ftTime: return Sign(GetI32(x), GetI32(y));
+    case ftLargeint: return Sign(GetI64(x), GetI64(y));
+    case ftFloat:
+    case ftCurrency:
+    case ftDateTime: return Sign(GetF64(x), GetF64(y));
+    default: break;
+  }
+  // Binary blobs: byte order, a shorter value first on a common prefix.
+  int64_t n = std::min(key_size, stored_size);
+  int c = (n > 0 && key && stored) ? std::memcmp(key, stored, static_cast<size_t>(n)) : 0;
+  if (c != 0) return c < 0 ? -1 : 1;
+  return Sign(key_size, stored_size);
+}
+
+int TDbTableIO::CompareKey(const TFieldBuffers& key, int32_t record_id, bool partial, int key_field_count, int index) {
+  const TDbIndexDef& def = index_defs_.Item(index);
+  int fields = static_cast<int>(def.FieldNumbers.size());
+  if (key_field_count > 0) fields = std::min(fields, key_field_count);
+  bool ci = (def.Options & tiCaseInsensitive) != 0;
+  int result = 0;
+  TMemoryStream stored;
+  for (int k = 0; k < fields && result == 0; ++k) {
+    int f = def.FieldNumbers[static_cast<size_t>(k)];
+    if (f >= key.Count()) break;
+    const TFieldBufferItem& item = key.Item(f);
+    ReadStoredField(stored, record_id, f);
+    result = CompareValues(item.ValueRef(), item.ValueSize(), stored.Memory(), stored.Size(), partial, ci,
+                           field_defs_.Item(f).FieldType);
+  }
+  if (def.Options & tiDescending) result = -result;
+  return result;
+}
+
+int TDbTableIO::FindKey(const TFieldBuffers& key, const TRowList& list, bool partial, int key_field_count,
+                        int& result, int index) {
+  result = -2;
+  int lo = 0, hi = static_cast<int>(list.size()) - 1, position = -1;
+  while (lo <= hi) {
+    int mid = lo + (hi - lo) / 2;
+    position = mid;
+    int c = CompareKey(key, list[static_cast<size_t>(mid)].RecordId, partial, key_field_count, index);
+    if (c == 0) {
+      result = 0;
+      break;
+    }
+    if (c < 0) {
+      result = -1;
+      hi = mid - 1;
+    } else {
+      result = 1;
+      lo = mid + 1;
+    }
+  }
+  return position;
+}
+
+int TDbTableIO::FindKeyBound(const TFieldBuffers& key, const TRowList& list, bool partial, int key_field_count,
+                             int& result, bool first, int index) {
+  result = -2;
+  int lo = 0, hi = static_cast<int>(list.size()) - 1, position = -1;
+  bool seen_equal = false;
+  while (lo <= hi) {
+    int mid = lo + (hi - lo) / 2;
+    if (!seen_equal) position = mid;
+    int c = CompareKey(key, list[static_cast<size_t>(mid)].RecordId, partial, key_field_count, index);
+    if (c > 0) {
+      lo = mid + 1;
+      if (!seen_equal) result = 1;
+    } else if (c < 0) {
+      hi = mid - 1;
+      if (!seen_equal) result = -1;
+    } else {
+      result = 0;
+      seen_equal = true;
+      position = mid;
+      if (first)
+        hi = mid - 1;
+      else
+        lo = mid + 1;
+    }
+  }
+  return position;
+}
+
+int TDbTableIO::InsertPosition(const TFieldBuffers& buffers, int index) {
+  int result = 0;
+  int position = FindKey(buffers, RowList(index + 1), false, 0, result, index);
+  if (result == 0 || result == 1) return position + 1;
+  if (result == -1) return position;
+  return 0;
+}
+
+int TDbTableIO::PhysicalPosition(const TRowList& list, int position) {
+  if (position < 0 || static_cast<size_t>(position) >= list.size()) return -1;
+  int32_t id = list[static_cast<size_t>(position)].RecordId;
+  const TRowList& physical = RowList(0);
+  auto it = std::lower_bound(physical.begin(), physical.end(), id,
+                             [](const TRowRef& ref, int32_t v) { return ref.RecordId < v; });
+  if (it == physical.end() || it->RecordId != id) return -1;
+  return static_cast<int>(it - physical.begin());
+}
+
+int TDbTableIO::MapPosition(int from_list, int position, int to_list) {
+  const TRowList& from = RowList(from_list);
+  if (position < 0 || static_cast<size_t>(position) >= from.size()) return -1;
+  if (from_list == to_list) return position;
+  int32_t id = from[static_cast<size_t>(position)].RecordId;
+  const TRowList& to = RowList(to_list);
+  for (size_t i = 0; i < to.size(); ++i)
+    if (to[i].RecordId == id) return static_cast<int>(i);
+  return -1;
+}
+
+void TDbTableIO::ReadRecord(TFieldBuffers& buffers, const TRowList& list, int position) {
+  if (position < 0 || static_cast<size_t>(position) >= list.size())
+    throw EDatabaseError(FormatMessage("Record position %s out of range", {std::to_string(position)}));
+  TDbFileIO& io = FileIO();
+  LockGuard lock(io);
+  TRowRef ref = list[static_cast<size_t>(position)];
+  std::vector<uint8_t> image(static_cast<size_t>(record_size_));
+  io.ReadAt(image.data(), ref.DataOffset, record_size_);
+  std::vector<uint8_t> slot;
+  int count = std::min(buffers.Count(), field_defs_.Count());
+  for (int i = 0; i < count; ++i) {
+    TFieldBufferItem& item = buffers.Item(i);
+    if (!item.Active()) continue;
+    int32_t offset = field_offsets_[static_cast<size_t>(i)];
+    if (IsBlobType(field_defs_.Item(i).FieldType)) {
+      if (item.BlobStream())
+        item.BlobStream()->SetSource(int64_t{ref.DataOffset} + offset, FieldIsEncrypted(i), FieldIsCompressed(i));
+      continue;
+    }
+    if (!item.Data()) continue;
+    // The slot is processed as a whole; the item receives as much as it holds.
+    int32_t width = slot_widths_[static_cast<size_t>(i)];
+    slot.assign(static_cast<size_t>(width), 0);
+    io.DecodeBufferData(&image[static_cast<size_t>(offset)], slot.data(), FieldIsEncrypted(i), width);
+    std::memcpy(item.Data(), slot.data(), static_cast<size_t>(std::min(width, item.DataSize())));
+  }
+}
+
+// Unique check: physical_position -1 on append; on modify the record's own key is allowed.
+void TDbTableIO::CheckUnique(const TFieldBuffers& buffers, int physical_position) {
+  for (int i = 0; i < index_defs_.Count(); ++i) {
+    const TDbIndexDef& def = index_defs_.Item(i);
+    if (!(def.Options & (tiPrimary | tiUnique))) continue;
+    const TRowList& list = RowList(i + 1);
+    int result = 0;
+    int position = FindKey(buffers, list, false, 0, result, i);
+    if (result != 0) continue;
+    if (physical_position >= 0 && PhysicalPosition(list, position) == physical_position) continue;
+    std::string text;
+    for (size_t k = 0; k < def.FieldNumbers.size(); ++k) {
+      if (k > 0) text += ",";
+      int f = def.FieldNumbers[k];
+      if (f < buffers.Count()) text += buffers.Item(f).AsText();
+    }
+    throw EDatabaseError(FormatMessage("Invalid unique field value '%s'", {text}));
+  }
+}
+
+void TDbTableIO::EncodeBlob(TFieldBufferItem& item, int field_number, TMemoryStream& plain, TMemoryStream& encoded) {
+  plain.Clear();
+  if (item.BlobStream()) {
+    item.BlobStream()->EnsureLoaded();
+    plain.CopyFrom(*item.BlobStream(), 0);
+  }
+  FileIO().EncodeStreamData(plain, encoded, FieldIsCompressed(field_number), FieldIsEncrypted(field_number));
+}
+
+// Writes an encoded blob and its padding at area_offset. With CheckBlobWrites the bytes are read
+// back, decoded and compared (CRC-32) with the value; a mismatch re-encodes and writes again, at
+// most kBlobWriteAttempts times, and then fails.
+void TDbTableIO::WriteBlob(TMemoryStream& encoded, int32_t area_offset, TMemoryStream* plain, int field_number) {
+  TDbFileIO& io = FileIO();
+  int64_t length = encoded.Size();
+  bool check = io.Options().CheckBlobWrites() && plain != nullptr;
+  uLong expected = 0;
+  if (check) expected = crc32(crc32(0L, Z_NULL, 0), plain->Memory(), static_cast<uInt>(plain->Size()));
+  for (int attempt = 1;; ++attempt) {
+    io.WriteAt(encoded.Memory(), area_offset, length);
+    if (!check) break;
+    TMemoryStream back, decoded;
+    back.SetSize(length);
+    if (length > 0) io.ReadAt(back.Memory(), area_offset, length);
+    try {
+      io.DecodeStreamData(back, decoded, FieldIsCompressed(field_number), FieldIsEncrypted(field_number));
+    } catch (const Exception&) {
+      // What was decoded before the failure is compared as it is.
+    }
+    uLong actual = crc32(crc32(0L, Z_NULL, 0), decoded.Memory(), static_cast<uInt>(decoded.Size()));
+    if (actual == expected) break;
+    if (attempt >= kBlobWriteAttempts)
+      throw EDatabaseError(FormatMessage("Blob field '%s' could not be written correctly: the data read back differs",
+                                         {field_defs_.Item(field_number).Name()}));
+    io.EncodeStreamData(*plain, encoded, FieldIsCompressed(field_number), FieldIsEncrypted(field_number));
+    length = encoded.Size();
+  }
+  int32_t padding = kBlobAreaUnit - static_cast<int32_t>(length % kBlobAreaUnit);
+  std::vector<uint8_t> zeros(static_cast<size_t>(padding), 0);
+  io.WriteAt(zeros.data(), area_offset + length, padding);
+}
+
+namespace {
+
+// Keeps a string value within its data and zeroes every byte after its text.
+void NormaliseString(TFieldBufferItem& item) {
+  if (!item.Data() || item.DataSize() <= 0) return;
+  auto* p = static_cast<uint8_t*>(item.Data());
+  int32_t size = item.DataSize();
+  const uint8_t* nul = std::find(p, p + size - 1, uint8_t{0});
+  std::memset(const_cast<uint8_t*>(nul), 0, static_cast<size_t>(p + size - nul));
+}
+
+}  // namespace
+
+void TDbTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TIndexCallback& index_callback) {
+  TDbFileIO& io = FileIO();
+  LockGuard lock(io);
+  ReloadIfChanged();
+  CheckUnique(buffers, -1);
+
+  bool has_auto_inc = auto_inc_field_ >= 0;
+  if (has_auto_inc && auto_inc_field_ < buffers.Count()) {
+    TFieldBufferItem& item = buffers.Item(auto_inc_field_);
+    if (item.Active() && item.Data() && item.DataSize() >= 4) {
+      auto* p = static_cast<uint8_t*>(item.Data());
+      int32_t v = GetI32(p);
+      if (v == 0) {
+        if (header_.LastAutoIncValue() == INT32_MAX)
+          throw EDatabaseError(FormatMessage("Auto-increment values of table '%s' are exhausted", {table_name_}));
+        header_.SetLastAutoIncValue(header_.LastAutoIncValue() + 1);
+        PutI32(p, header_.LastAutoIncValue());
+      } else if (v > header_.LastAutoIncValue()) {
+        header_.SetLastAutoIncValue(v);
+      }
+    }
+  }
+
+  int32_t r = header_.SlotCount();
+  if (r == INT32_MAX) throw EDatabaseError(FormatMessage("Table '%s' is full", {table_name_}));
+  int64_t data_offset = 0;
+  std::vector<uint8_t> block;
+  auto new_slot_block = [&](int64_t b, int64_t d) {
+    block.assign(kSlotBlockSize, 0);
+    TRecordSlot{static_cast<int32_t>(d), 0}.Write(&block[4]);
+    io.WriteAt(block.data(), b, kSlotBlockSize);
+  };
+  if (r == 0) {
+    int64_t b = io.FileSize();
+    data_offset = b + kSlotBlockSize;
+    if (data_offset + record_size_ > INT32_MAX)
+      throw EDatabaseError("Database file would exceed the largest size the format can address");
+    header_.SetFirstSlotBlock(static_cast<int32_t>(b));
+    slot_blocks_.assign(1, static_cast<int32_t>(b));
+    new_slot_block(b, data_offset);
+  } else if (r % kPerBlock != 0) {
+    data_offset = io.FileSize();
+    if (data_offset + record_size_ > INT32_MAX)
+      throw EDatabaseError("Database file would exceed the largest size the format can address");
+    uint8_t raw[kSlotSize];
+    TRecordSlot{static_cast<int32_t>(data_offset), 0}.Write(raw);
+    io.WriteAt(raw, SlotPosition(r), kSlotSize);
+  } else {
+    int64_t b = io.FileSize();
+    data_offset = b + kSlotBlockSize;
+    if (data_offset + record_size_ > INT32_MAX)
+      throw EDatabaseError("Database file would exceed the largest size the format can address");
+    uint8_t raw[4];
+    PutI32(raw, static_cast<int32_t>(b));
+    io.WriteAt(raw, slot_blocks_.back(), 4);
+    slot_blocks_.push_back(static_cast<int32_t>(b));
+    new_slot_block(b, data_offset);
+  }
+  const auto d = static_cast<int32_t>(data_offset);
+  slots_.push_back({d, 0});
+
+  header_.SetSlotCount(r + 1);
+  {
+    uint8_t raw[12];
+    PutI32(raw, header_.FirstSlotBlock());
+    PutI32(raw + 4, header_.SlotCount());
+    PutI32(raw + 8, header_.LastAutoIncValue());
+    io.WriteAt(raw, HeaderPosition() + kHdrFirstSlotBlock, has_auto_inc ? 12 : 8);
+  }
+
+  std::vector<uint8_t> image(static_cast<size_t>(record_size_), 0);
+  int count = std::min(buffers.Count(), field_defs_.Count());
+  for (int i = 0; i < count; ++i) {
+    TFieldBufferItem& item = buffers.Item(i);
+    if (item.Active() && IsStringType(field_defs_.Item(i).FieldType)) NormaliseString(item);
+  }
+  io.WriteAt(image.data(), d, record_size_);
+
+  TMemoryStream plain, encoded;
+  std::vector<uint8_t> slot;
+  for (int i = 0; i < count; ++i) {
+    TFieldBufferItem& item = buffers.Item(i);
+    if (!item.Active()) continue;
+    int32_t offset = field_offsets_[static_cast<size_t>(i)];
+    if (IsBlobType(field_defs_.Item(i).FieldType)) {
+      if (!item.IsBlob()) continue;
+      EncodeBlob(item, i, plain, encoded);
+      int64_t length = encoded.Size();
+      int64_t area = io.FileSize();
+      if (area + BlobAreaSize(static_cast<int32_t>(std::min<int64_t>(length, INT32_MAX - 64))) > INT32_MAX)
+        throw EDatabaseError("Database file would exceed the largest size the format can address");
+      TBlobDescriptor desc;
+      desc.AreaOffset = static_cast<int32_t>(area);
+      desc.DataLength = static_cast<int32_t>(length);
+      desc.AreaSize = BlobAreaSize(desc.DataLength);
+      desc.Write(&image[static_cast<size_t>(offset)]);
+      WriteBlob(encoded, desc.AreaOffset, &plain, i);
+      continue;
+    }
+    if (!item.Data()) continue;
+    int32_t width = slot_widths_[static_cast<size_t>(i)];
+    slot.assign(static_cast<size_t>(width), 0);
+    std::memcpy(slot.data(), item.Data(), static_cast<size_t>(std::min(width, item.DataSize())));
+    io.EncodeBufferData(slot.data(), &image[static_cast<size_t>(offset)], FieldIsEncrypted(i), width);
+  }
+  io.WriteAt(image.data(), d, record_size_);
+
+  TRowRef ref{d, r};
+  RowList(0).push_back(ref);
+
+  if (index_callback) index_callback(-1, -1, ref);
+  for (int i = 0; i < index_defs_.Count(); ++i) {
+    int p = InsertPosition(buffers, i);
+    if (index_callback) index_callback(i, p, ref);
+    TRowList& list = RowList(i + 1);
+    list.insert(list.begin() + p, ref);
+    TIntegerAry& blocks = link_blocks_[static_cast<size_t>(i)];
+    if (r % kPerBlock == 0) {
+      int64_t b = io.FileSize();
+      if (b + kLinkBlockSize > INT32_MAX)
+        throw EDatabaseError("Database file would exceed the largest size the format can address");
+      if (!blocks.empty()) {
+        uint8_t raw[4];
+        PutI32(raw, static_cast<int32_t>(b));
+        io.WriteAt(raw, blocks.back(), 4);
+      }
+      if (r == 0) {
+        header_.SetFirstLinkBlock(i, static_cast<int32_t>(b));
+        WriteHeader();
+      }
+      blocks.push_back(static_cast<int32_t>(b));
+      std::vector<uint8_t> link_block(kLinkBlockSize, 0);
+      io.WriteAt(link_block.data(), b, kLinkBlockSize);
+    }
+    if (r == 0) {
+      WriteLink(i, {0, -1});
+    } else if (p > 0) {
+      int32_t q = list[static_cast<size_t>(p) - 1].RecordId;
+      TIndexLink ql = ReadLink(i, q);
+      WriteLink(i, {r, ql.NextRecordId});
+      WriteLink(i, {q, r});
+    } else {
+      WriteLink(i, {r, header_.HeadSlot(i)});
+      header_.SetHeadSlot(i, r);
+      WriteHeader();
+    }
+  }
+  if (flush) io.Flush();
+}
+
+void TDbTableIO::ModifyRecord(TFieldBuffers& buffers, int physical_position, const TMoveCallback& move_callback,
+                              bool flush) {
+  TDbFileIO& io = FileIO();
+  LockGuard lock(io);
+  physical_position = RefreshPosition(physical_position);
+  const TRowRef ref = RowList(0)[static_cast<size_t>(physical_position)];
+  const int32_t r = ref.RecordId;
+  const int32_t d = ref.DataOffset;
+  int count = std::min(buffers.Count(), field_defs_.Count());
+
+  std::vector<uint8_t> image(static_cast<size_t>(record_size_));
+  io.ReadAt(image.data(), d, record_size_);
+
+  // The key values the record will have: an auto-increment item holding 0 keeps the stored value,
+  // so the unique check and the reorder use the key that the file will hold.
+  TFieldBuffers effective;
+  int32_t stored_auto_inc = 0;
+  for (int i = 0; i < buffers.Count(); ++i) {
+    TFieldBufferItem& item = buffers.Item(i);
+    TFieldBufferItem* added;
+    if (i == auto_inc_field_ && i < count && item.Active() && item.Data() && item.DataSize() >= 4 &&
+        GetI32(static_cast<uint8_t*>(item.Data())) == 0) {
+      uint8_t raw[4];
+      io.DecodeBufferData(&image[static_cast<size_t>(field_offsets_[static_cast<size_t>(i)])], raw,
+                          FieldIsEncrypted(i), 4);
+      stored_auto_inc = GetI32(raw);
+      added = &effective.Add(&stored_auto_inc, item.FieldType(), 4);
+    } else if (item.IsBlob()) {
+      added = &effective.AddBlob(item.BlobStream(), item.FieldType());
+    } else {
+      added = &effective.Add(item.Data(), item.FieldType(), item.DataSize());
+    }
+    added->SetActive(item.Active());
+  }
+
+  CheckUnique(effective, physical_position);
+
+  TMemoryStream plain, encoded;
+  std::vector<uint8_t> slot;
+  for (int i = 0; i < count; ++i) {
+    TFieldBufferItem& item = buffers.Item(i);
+    if (!item.Active()) continue;
+    const TDbFieldDef& def = field_defs_.Item(i);
+    int32_t offset = field_offsets_[static_cast<size_t>(i)];
+    if (IsBlobType(def.FieldType)) {
+      if (!item.IsBlob()) continue;
+      EncodeBlob(item, i, plain, encoded);
+      int64_t length = encoded.Size();
+      TBlobDescriptor desc = TBlobDescriptor::Read(&image[static_cast<size_t>(offset)]);
+      int64_t file_size = io.FileSize();
+      bool valid_area = desc.AreaOffset >= kFileHeaderSize && desc.AreaSize > 0 && desc.AreaSize % kBlobAreaUnit == 0 &&
+                        int64_t{desc.AreaOffset} + desc.AreaSize <= file_size;
+      if (!(valid_area && desc.AreaSize > length)) {
+        int64_t area = (valid_area && int64_t{desc.AreaOffset} + desc.AreaSize == file_size) ? desc.AreaOffset : file_size;
+        if (area + length + kBlobAreaUnit > INT32_MAX)
+          throw EDatabaseError("Database file would exceed the largest size the format can address");
+        desc.AreaOffset = static_cast<int32_t>(area);
+        desc.AreaSize = BlobAreaSize(static_cast<int32_t>(length));
+      }
+      desc.DataLength = static_cast<int32_t>(length);
+      WriteBlob(encoded, desc.AreaOffset, &plain, i);
+      desc.Write(&image[static_cast<size_t>(offset)]);
+      continue;
+    }
+    if (!item.Data()) continue;
+    int32_t width = slot_widths_[static_cast<size_t>(i)];
+    if (def.FieldType == ftAutoInc) {
+      int32_t v = item.DataSize() >= 4 ? GetI32(static_cast<uint8_t*>(item.Data())) : 0;
+      if (v == 0) continue;
+      slot.assign(static_cast<size_t>(width), 0);
+      PutI32(slot.data(), v);
+      io.EncodeBufferData(slot.data(), &image[static_cast<size_t>(offset)], FieldIsEncrypted(i), width);
+      if (v > header_.LastAutoIncValue()) {
+        header_.SetLastAutoIncValue(v);
+        uint8_t raw[4];
+        PutI32(raw, v);
+        io.WriteAt(raw, HeaderPosition() + kHdrLastAutoInc, 4);
+      }
+      continue;
+    }
+    if (IsStringType(def.FieldType)) NormaliseString(item);
+    slot.assign(static_cast<size_t>(width), 0);
+    std::memcpy(slot.data(), item.Data(), static_cast<size_t>(std::min(width, item.DataSize())));
+    io.EncodeBufferData(slot.data(), &image[static_cast<size_t>(offset)], FieldIsEncrypted(i), width);
+  }
+  io.WriteAt(image.data(), d, record_size_);
+
+  ReorderAfterModify(effective, r, physical_position, move_callback);
+  if (flush) io.Flush();
+}
+
+void TDbTableIO::ReorderAfterModify(const TFieldBuffers& buffers, int32_t r, int physical_position,
+                                    const TMoveCallback& move_callback) {
+  int index_count = index_defs_.Count();
+  std::vector<int> old_positions(static_cast<size_t>(index_count));
+  for (int i = 0; i < index_count; ++i) old_positions[static_cast<size_t>(i)] = MapPosition(0, physical_position, i + 1);
+  for (int i = 0; i < index_count; ++i) {
+    int o = old_positions[static_cast<size_t>(i)];
+    if (o < 0) continue;
+    TRowList& list = RowList(i + 1);
+    TRowRef entry = list[static_cast<size_t>(o)];
+    list.erase(list.begin() + o);
+    int n;
+    try {
+      n = InsertPosition(buffers, i);
+    } catch (...) {
+      list.insert(list.begin() + o, entry);
+      throw;
+    }
+    int n_full = o < n ? n + 1 : n;
+    list.insert(list.begin() + o, entry);
+    if (n_full == o) continue;
+    if (move_callback) move_callback(i, o, n_full);
+    TIndexLink own = ReadLink(i, r);
+    if (o > 0) {
+      TIndexLink p = ReadLink(i, list[static_cast<size_t>(o) - 1].RecordId);
+      p.NextRecordId = own.NextRecordId;
+      WriteLink(i, p);
+    } else {
+      header_.SetHeadSlot(i, own.NextRecordId);
+      WriteHeader();
+    }
+    if (n_full > 0) {
+      TIndexLink q = ReadLink(i, list[static_cast<size_t>(n_full) - 1].RecordId);
+      own.NextRecordId = q.NextRecordId;
+      q.NextRecordId = r;
+      WriteLink(i, q);
+      WriteLink(i, own);
+    } else {
+      own.NextRecordId = header_.HeadSlot(i);
+      header_.SetHeadSlot(i, r);
+      WriteLink(i, own);
+      WriteHeader();
+    }
+    list.erase(list.begin() + o);
+    list.insert(list.begin() + n, entry);
+  }
+}
+
+void TDbTableIO::DeleteRecord(int physical_position, bool flush) {
+  TDbFileIO& io = FileIO();
+  LockGuard lock(io);
+  physical_position = RefreshPosition(physical_position);
+  TRowList& physical = RowList(0);
+  const int32_t r = physical[static_cast<size_t>(physical_position)].RecordId;
+  io.MarkDeleted(SlotPosition(r));
+  slots_[static_cast<size_t>(r)].Deleted = 1;
+  for (int i = 0; i < index_defs_.Count(); ++i) {
+    TRowList& list = RowList(i + 1);
+    for (size_t p = 0; p < list.size(); ++p)
+      if (list[p].RecordId == r) {
+        list.erase(list.begin() + static_cast<std::ptrdiff_t>(p));
+        break;
+      }
+  }
+  physical.erase(physical.begin() + physical_position);
+  if (flush) io.Flush();
+}
+
+}  // namespace zq
