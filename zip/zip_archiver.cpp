@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 
+#include "platform/codepage.h"
 #include "platform/file_system.h"
 #include "zip/zip_crypto.h"
 #include "zip/zip_format.h"
@@ -28,6 +29,9 @@ class TOutputFileStream : public TFileStream {
  public:
   TOutputFileStream(int fd, std::string path) : TFileStream(fd, std::move(path)) {}
 };
+
+// Paths are code page 1252 inside the component; the host's file system takes UTF-8.
+std::string Host(const std::string& path) { return Cp1252ToUtf8(path); }
 
 std::string Replace(std::string text, char from, char to) {
   std::replace(text.begin(), text.end(), from, to);
@@ -148,19 +152,19 @@ bool TZipBaseArchiver::Rebuilt() const {
 void TZipBaseArchiver::Open() {
   if (!in_memory_ && ExtractFileName(file_name_).empty()) RaiseNative(9);
   OpenMode mode;
-  if (in_memory_ || !FileExists(file_name_)) {
+  if (in_memory_ || !FileExists(Host(file_name_))) {
     mode = OpenMode::Create;
   } else {
     try {
-      TFileStream probe(file_name_, FileAccess::ReadWrite, FileShare::DenyWrite);
+      TFileStream probe(Host(file_name_), FileAccess::ReadWrite, FileShare::DenyWrite);
       mode = OpenMode::ReadWrite;
     } catch (const EStreamError&) {
       mode = OpenMode::ReadOnly;
     }
   }
   if (!in_memory_ && ExtractFileName(file_name_).empty()) RaiseNative(10);
-  if (mode != OpenMode::Create && !FileExists(file_name_) && spanning_mode_ != smSpanning &&
-      !IsRemovableDrive(file_name_))
+  if (mode != OpenMode::Create && !FileExists(Host(file_name_)) && spanning_mode_ != smSpanning &&
+      !IsRemovableDrive(Host(file_name_)))
     RaiseNative(12, {file_name_});
   if (mode != OpenMode::Create && in_memory_) RaiseNative(28);
   Close();
@@ -175,14 +179,14 @@ void TZipBaseArchiver::ReadArchive() {
     if (in_memory_)
       stream_ = std::make_unique<TMemoryStream>();
     else
-      stream_ = std::make_unique<TFileStream>(TFileStream::Create(file_name_));
+      stream_ = std::make_unique<TFileStream>(TFileStream::Create(Host(file_name_)));
     dir_ = std::make_unique<TZipDirManager>(*stream_, options_.OEMFileNames);
     return;
   }
   spanning_mode_ = smNone;
   try {
     stream_ = std::make_unique<TFileStream>(
-        file_name_, open_mode_ == OpenMode::ReadWrite ? FileAccess::ReadWrite : FileAccess::Read,
+        Host(file_name_), open_mode_ == OpenMode::ReadWrite ? FileAccess::ReadWrite : FileAccess::Read,
         open_mode_ == OpenMode::ReadWrite ? FileShare::DenyWrite : FileShare::DenyNone);
     dir_ = std::make_unique<TZipDirManager>(*stream_, options_.OEMFileNames);
     if (!dir_->FindEndRecord() && !repair_damaged_) RaiseNative(48);
@@ -324,7 +328,7 @@ void TZipBaseArchiver::ProcessSelected() {
         bool confirm = true;
         if (OnConfirmProcessFile) OnConfirmProcessFile(this, name, poExtract, confirm);
         if (!confirm) break;
-        std::string base_folder = IncludeTrailingPathDelimiter(base_dir_.empty() ? GetCurrentDir() : base_dir_);
+        std::string base_folder = IncludeTrailingPathDelimiter(base_dir_.empty() ? Utf8ToCp1252BestFit(GetCurrentDir()) : base_dir_);
         bool file_cancel = false;
         if (OnFileProgress) OnFileProgress(this, name, 0, poExtract, ppStart, file_cancel);
         if (file_cancel) {
@@ -380,13 +384,13 @@ void TZipBaseArchiver::ExtractOne(int index, const std::string& base_folder) {
     path = ExtractFileName(path);
   } else {
     std::string folder = root + ExtractFilePath(path);
-    if (!folder.empty() && !ForceDirectories(folder)) RaiseNative(20, {folder});
+    if (!folder.empty() && !ForceDirectories(Host(folder))) RaiseNative(20, {folder});
   }
   if ((attributes & 0x10) != 0 || (!stored.empty() && stored.back() == '/')) return;
 
   std::string dest = root + path;
-  if (PathExists(dest)) {
-    if (!options_.ReplaceReadOnly && FileIsReadOnly(dest)) return;
+  if (PathExists(Host(dest))) {
+    if (!options_.ReplaceReadOnly && FileIsReadOnly(Host(dest))) return;
     uint32_t entry_time = static_cast<uint32_t>(entry.CentralDir.LastModFileDate) << 16 |
                           entry.CentralDir.LastModFileTime;
     switch (options_.OverwriteMode) {
@@ -410,20 +414,20 @@ void TZipBaseArchiver::ExtractOne(int index, const std::string& base_folder) {
       case omAlways: break;
       case omNever: return;
       case omIfNewer: {
-        int64_t existing = FileAge(dest);
+        int64_t existing = FileAge(Host(dest));
         if (existing >= 0 && !(static_cast<uint32_t>(existing) < entry_time)) return;
         break;
       }
       case omIfOlder: {
-        int64_t existing = FileAge(dest);
+        int64_t existing = FileAge(Host(dest));
         if (existing >= 0 && !(entry_time < static_cast<uint32_t>(existing))) return;
         break;
       }
     }
-    FileSetAttr(dest, 0);
-    if (!DeleteFile(dest)) RaiseNative(19, {dest});
+    FileSetAttr(Host(dest), 0);
+    if (!DeleteFile(Host(dest))) RaiseNative(19, {dest});
   }
-  int fd = ::open(dest.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  int fd = ::open(Host(dest).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) RaiseNative(19, {dest});
   auto out = std::make_unique<TOutputFileStream>(fd, dest);
   // Always, also after a failure: the entry's time, a flush on removable drives, close.
@@ -431,7 +435,7 @@ void TZipBaseArchiver::ExtractOne(int index, const std::string& base_folder) {
     std::time_t t = FileDateToDateTime(static_cast<uint32_t>(entry.CentralDir.LastModFileDate) << 16 |
                                        entry.CentralDir.LastModFileTime);
     if (t != -1) SetFileModificationTime(out->Handle(), t);
-    if (options_.FlushBuffers && IsRemovableDrive(dest)) FlushFileBuffers(out->Handle());
+    if (options_.FlushBuffers && IsRemovableDrive(Host(dest))) FlushFileBuffers(out->Handle());
     out.reset();
   };
   try {
@@ -439,14 +443,14 @@ void TZipBaseArchiver::ExtractOne(int index, const std::string& base_folder) {
     if (!decoded && !cancel_ && !extract_corrupted_files_ && !skip_file_) RaiseNative(8);
   } catch (...) {
     finish();
-    DeleteFile(dest);
+    DeleteFile(Host(dest));
     throw;
   }
   finish();
   if (skip_file_ || cancel_) {
-    DeleteFile(dest);
+    DeleteFile(Host(dest));
   } else if (options_.SetAttributes) {
-    FileSetAttr(dest, attributes);
+    FileSetAttr(Host(dest), attributes);
   }
 }
 
