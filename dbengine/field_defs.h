@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "dbengine/db_defs.h"  // SameName
 #include "dbengine/field_type.h"
 
 namespace zq {
@@ -48,9 +49,5 @@ class TFieldDefs {
  private:
   std::vector<std::unique_ptr<TFieldDef>> items_;
 };
-
-// Names of fields, sessions, databases and tables compare without regard to case (ASCII letters
-// and the letters of code page 1252).
-bool SameName(const std::string& a, const std::string& b);
 
 }  // namespace zq

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/exception.h"
 
@@ -26,7 +27,11 @@ using CollatorPtr = std::unique_ptr<UCollator, CollatorCloser>;
 
 CollatorPtr OpenCollator(bool ignore_case) {
   UErrorCode status = U_ZERO_ERROR;
-  UCollator* c = ucol_open(uloc_getDefault(), &status);
+  // The POSIX locale's collation orders capitals and small letters as different base letters,
+  // so case could never be ignored; the root collation serves that locale instead.
+  const char* locale = uloc_getDefault();
+  if (std::string_view(locale).starts_with("en_US_POSIX")) locale = "";
+  UCollator* c = ucol_open(locale, &status);
   if (U_FAILURE(status)) {
     status = U_ZERO_ERROR;
     c = ucol_open("", &status);  // root collation
