@@ -39,8 +39,8 @@ enum TExprToken : int {
 // The locale conventions the parser reads numbers and dates with.
 struct TFilterFormatSettings {
   char DecimalSeparator = '.';
-  // Two-digit years are placed in the 100-year window ending this many years after the current
-  // year (0 disables the window: such years fall in the current century).
+  // One- and two-digit years fall in the 100 years that start this many years before the
+  // current year (0: in the current century).
   int TwoDigitYearCenturyWindow = 50;
   std::string TimeAMString = "AM";
   std::string TimePMString = "PM";
