@@ -10,8 +10,8 @@ namespace zq {
 // Every byte has a character; the five positions 1252 leaves undefined map to the C1 controls.
 QString FromAnsi(std::string_view text);
 
-// Characters 1252 cannot hold are best-fitted where the host would (no-break spaces of any width
-// become 0xA0, typographic quotes and dashes their nearest form); anything else becomes '?'.
+// Characters 1252 cannot hold take their best fit (the narrow no-break space of French number
+// grouping becomes 0xA0, non-breaking hyphens '-', ...); what has none becomes '?'.
 // unmapped, when given, receives the number of characters that had to become '?'.
 std::string ToAnsi(const QString& text, int* unmapped = nullptr);
 

@@ -1,0 +1,20 @@
+// zqinst: the installer. Creates the application, the installation window (the main window)
+// and the completion window (hidden), then runs the message loop until the installation window
+// closes.
+#include "app/fin_install.h"
+#include "app/zqsw_inst.h"
+#include "ui/application.h"
+
+int main(int argc, char** argv) {
+  // 1. The application object; its event dispatch shows escaped exceptions in the error box.
+  zq::TApplication app(argc, argv);
+  // 2. The installation window, created first: the main window.
+  zq::TForm_Install form_install;
+  zq::Form_Install = &form_install;
+  // 3. The completion window, hidden until an installation completes.
+  zq::TForm_End form_end(&form_install);
+  zq::Form_End = &form_end;
+  form_install.show();
+  // 4. The message loop; closing the installation window ends it.
+  return app.exec();
+}

@@ -1,0 +1,67 @@
+// The completion window: texts, size, centring, the 5000 ms timer and the way it ends the program.
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+
+#include "tests/app/app_test_support.h"
+
+namespace zq::testing {
+namespace {
+
+using FormEnd = FormFixture;
+
+TEST_F(FormEnd, TextsSizeAndInitialState) {
+  EXPECT_EQ(end->windowTitle(), "QUORVANT SW Installer 2.0 - Fin de l'installation");
+  EXPECT_EQ(end->size(), QSize(584, 362));
+  EXPECT_EQ(end->minimumSize(), end->maximumSize());
+  EXPECT_EQ(end->findChild<QLabel*>("Label_Message1")->text(),
+            "Félicitation, installation terminée.\nNous vous remercions de choisir nos services et applications.");
+  EXPECT_EQ(end->findChild<QLabel*>("Label_Message2")->text(),
+            "Vous pouvez dès maintenant commencer a utiliser le logiciel en plein fonctionnalités, juste un click "
+            "sur le raccourci.");
+  EXPECT_TRUE(end->findChild<QLabel*>("Label_Message2")->wordWrap());
+  EXPECT_EQ(end->Btn_No->text(), "&Terminer");
+  EXPECT_EQ(end->Btn_No->toolTip(), "Quitter l'assistant d'installation");
+  EXPECT_FALSE(end->Btn_No->isEnabled());
+  EXPECT_EQ(end->Timer1.interval(), 5000);
+  EXPECT_TRUE(end->Timer1.isActive());  // from creation, not from showing
+  EXPECT_FALSE(end->isVisible());
+}
+
+TEST_F(FormEnd, TimerEnablesTheFinishButtonAfterFiveSeconds) {
+  QElapsedTimer clock;
+  clock.start();
+  TForm_End fresh;
+  EXPECT_FALSE(fresh.Btn_No->isEnabled());
+  QTRY_VERIFY_WITH_TIMEOUT(fresh.Btn_No->isEnabled(), 8000);
+  EXPECT_GE(clock.elapsed(), 4900);
+  EXPECT_TRUE(fresh.Timer1.isActive());  // keeps running; later ticks change nothing
+}
+
+TEST_F(FormEnd, ShowCentresOnThePrimaryScreen) {
+  end->show();
+  QSize screen = QGuiApplication::primaryScreen()->size();
+  EXPECT_EQ(end->pos(), CentredPosition(screen, 300, 200));
+  end->hide();
+}
+
+TEST_F(FormEnd, FinishButtonClosesTheInstallationWindow) {
+  ShowActive();
+  end->Btn_No->setEnabled(true);
+  end->Btn_No->click();
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(terminated, 1);
+  EXPECT_TRUE(boxes.asked.empty());
+}
+
+TEST_F(FormEnd, CaptionCloseEndsTheProgramLikeTheFinishButton) {
+  ShowActive();
+  end->show();
+  end->close();
+  EXPECT_FALSE(end->isVisible());
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(terminated, 1);
+}
+
+}  // namespace
+}  // namespace zq::testing
