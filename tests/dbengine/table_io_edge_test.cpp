@@ -1,0 +1,424 @@
+#include <gtest/gtest.h>
+
+#include "dbengine/db_error.h"
+#include "dbengine/memory_stream_registry.h"
+#include "dbengine/table_io.h"
+#include "dbfile_test_util.h"
+
+namespace zq {
+namespace {
+
+using namespace testing_support;
+
+// Table "T": Id autoinc (4), Name string 20 (21), Num integer (4), Memo memo (20): record 49 bytes.
+constexpr int kRecordSize = 4 + 21 + 4 + 20;
+constexpr int kTableHeader = 3821;
+constexpr int kDataStart = 3821 + 4821;
+
+TDbSchema Schema(bool check_blob_writes = false) {
+  TDbSchema s;
+  s.CheckBlobWrites = check_blob_writes;
+  TDbSchemaTable t;
+  t.Name = "T";
+  t.Fields = {{"Id", ftAutoInc}, {"Name", ftString, 20}, {"Num", ftInteger}, {"Memo", ftMemo}};
+  t.Indexes = {{"PK", {"Id"}, tiPrimary}, {"ByNum", {"Num"}, 0}, {"ByName", {"Name", "Num"}, tiUnique | tiCaseInsensitive}};
+  s.Tables.push_back(t);
+  return s;
+}
+
+struct Values {
+  int32_t id = 0;
+  std::string name;
+  int32_t num = 0;
+  std::optional<std::string> memo;
+};
+
+// Holds the buffers of one record for the table above.
+struct Record {
+  explicit Record(const Values& v) : id(IntValue(v.id)), name(TextValue(v.name, 20)), num(IntValue(v.num)) {
+    buffers.Add(id.data(), ftAutoInc, 4);
+    buffers.Add(name.data(), ftString, 21);
+    buffers.Add(num.data(), ftInteger, 4);
+    if (v.memo) {
+      memo.WriteBuffer(v.memo->data(), static_cast<int64_t>(v.memo->size()));
+      buffers.AddBlob(&memo, ftMemo);
+    } else {
+      buffers.AddPlaceholder();
+    }
+  }
+  int32_t Id() const { return dbfmt::GetI32(id.data()); }
+  std::vector<uint8_t> id, name, num;
+  TOptimBlobStream memo;
+  TFieldBuffers buffers;
+};
+
+class TableIOEdgeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.File("t.zqc");
+    TDbCreator::CreateFile(path_, Schema(check_));
+    Reopen();
+  }
+  void Reopen() {
+    table_.reset();
+    owner_ = std::make_unique<FakeOwner>();
+    owner_->io().Open(path_, mtDisk, 0, false, false);
+    table_ = std::make_unique<TDbTableIO>(owner_.get());
+    table_->SetTableName("t");  // found without regard to case
+    table_->Open();
+  }
+  void Append(const Values& v) {
+    Record r(v);
+    table_->AppendRecord(r.buffers, false, nullptr);
+  }
+  std::vector<int32_t> Ids(int list) {
+    std::vector<int32_t> out;
+    for (const auto& ref : table_->RowList(list)) out.push_back(ref.RecordId);
+    return out;
+  }
+  std::string ErrorOf(const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const Exception& e) {
+      return e.Message();
+    }
+    return "<no error>";
+  }
+  bool check_ = false;
+  TempDir dir_;
+  std::string path_;
+  std::unique_ptr<FakeOwner> owner_;
+  std::unique_ptr<TDbTableIO> table_;
+};
+
+TEST_F(TableIOEdgeTest, LoadsDefinitionsAndLayout) {
+  EXPECT_EQ(table_->TableNumber(), 0);
+  EXPECT_EQ(table_->RecordSize(), kRecordSize);
+  EXPECT_EQ(table_->FieldOffsets(), (TIntegerAry{0, 4, 25, 29}));
+  EXPECT_EQ(table_->AutoIncField(), 0);
+  EXPECT_EQ(table_->PrimaryIndex(), 0);
+  EXPECT_EQ(table_->IndexDefs().Item(2).FieldNumbers, (TIntegerAry{1, 2}));
+  EXPECT_EQ(table_->FieldDefs().IndexOf("MEMO"), 3);
+  EXPECT_EQ(table_->RowListCount(), 4);
+  TDbTableIO missing(owner_.get());
+  missing.SetTableName("Nope");
+  EXPECT_EQ(ErrorOf([&] { missing.Open(); }), "Table 'Nope' not found");
+  EXPECT_FALSE(missing.Loaded());
+  // The lock was released after the failed load.
+  FakeOwner other;
+  other.io().Open(path_, mtDisk, 0, false, false);
+  other.retry_count = 1;
+  CountingClock clock;
+  other.io().SetClock(&clock);
+  other.io().Lock();
+  other.io().Unlock();
+}
+
+TEST_F(TableIOEdgeTest, FirstAppendLayout) {
+  Append({0, "abc", 7, std::string("hello")});
+  auto b = ReadAll(path_);
+  const int B = kDataStart, D = B + 5124, A = D + kRecordSize, L0 = A + 64;
+  ASSERT_EQ(b.size(), static_cast<size_t>(L0 + 3 * 8196));
+  EXPECT_EQ(I32At(b, kTableHeader + 33), B);  // FirstSlotBlock
+  EXPECT_EQ(I32At(b, kTableHeader + 37), 1);  // SlotCount
+  EXPECT_EQ(I32At(b, kTableHeader + 41), 1);  // LastAutoIncValue
+  EXPECT_EQ(I32At(b, B), 0);                  // NextBlock
+  EXPECT_EQ(I32At(b, B + 4), D);
+  EXPECT_EQ(b[B + 8], 0);
+  for (int i = B + 9; i < D; ++i) ASSERT_EQ(b[static_cast<size_t>(i)], 0) << i;
+  EXPECT_EQ(I32At(b, D), 1);  // auto-increment assigned
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[D + 4]), 3), "abc");
+  for (int i = D + 7; i < D + 25; ++i) ASSERT_EQ(b[static_cast<size_t>(i)], 0);
+  EXPECT_EQ(I32At(b, D + 25), 7);
+  EXPECT_EQ(I32At(b, D + 29), A);
+  EXPECT_EQ(I32At(b, D + 33), 5);
+  EXPECT_EQ(I32At(b, D + 37), 64);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[A]), 5), "hello");
+  for (int i = 0; i < 3; ++i) {
+    int idx = kTableHeader + 4181 + i * 78;
+    int block = L0 + i * 8196;
+    EXPECT_EQ(I32At(b, idx + 66), block) << i;  // FirstLinkBlock
+    EXPECT_EQ(I32At(b, idx + 70), 0) << i;      // HeadSlot
+    EXPECT_EQ(I32At(b, block), 0);
+    EXPECT_EQ(I32At(b, block + 4), 0);
+    EXPECT_EQ(I32At(b, block + 8), -1);
+  }
+  EXPECT_EQ(Ids(0), (std::vector<int32_t>{0}));
+  EXPECT_EQ(table_->RowList(0)[0].DataOffset, D);
+}
+
+TEST_F(TableIOEdgeTest, RecordId1024StartsSecondSlotAndLinkBlocks) {
+  for (int i = 0; i < 1025; ++i) Append({0, "n" + std::to_string(i), i % 10, std::nullopt});
+  auto b = ReadAll(path_);
+  const int B0 = kDataStart;
+  // Records 0..1023: block, then each append adds one record image; record 0 also adds 3 link blocks.
+  int64_t after_first = B0 + 5124 + kRecordSize + 3 * 8196;
+  int64_t d1023 = after_first + 1022 * kRecordSize;
+  EXPECT_EQ(I32At(b, B0 + 4 + 1023 * 5), d1023);
+  int64_t B1 = d1023 + kRecordSize;
+  EXPECT_EQ(I32At(b, B0), B1);  // NextBlock of the first slot block
+  EXPECT_EQ(I32At(b, B1), 0);
+  EXPECT_EQ(I32At(b, B1 + 4), B1 + 5124);
+  int64_t first_links = B0 + 5124 + kRecordSize;
+  for (int i = 0; i < 3; ++i) {
+    int64_t second = B1 + 5124 + kRecordSize + i * 8196;
+    EXPECT_EQ(I32At(b, first_links + i * 8196), second) << i;
+  }
+  EXPECT_EQ(I32At(b, kTableHeader + 37), 1025);
+  Reopen();
+  EXPECT_EQ(table_->RowList(0).size(), 1025u);
+  EXPECT_EQ(Ids(1).back(), 1024);
+}
+
+TEST_F(TableIOEdgeTest, AutoIncrementRules) {
+  auto header_last = [&] { return I32At(ReadAll(path_), kTableHeader + 41); };
+  Append({41, "a", 1, std::nullopt});
+  EXPECT_EQ(header_last(), 41);
+  Record r0({0, "x", 100, std::nullopt});
+  table_->AppendRecord(r0.buffers, false, nullptr);
+  EXPECT_EQ(r0.Id(), 42);  // written back into the buffer
+  EXPECT_EQ(header_last(), 42);
+  Append({100, "y", 1, std::nullopt});
+  EXPECT_EQ(header_last(), 100);
+  Append({7, "z", 1, std::nullopt});
+  EXPECT_EQ(header_last(), 100);
+  Reopen();
+  EXPECT_EQ(table_->Header().LastAutoIncValue(), 100);
+}
+
+TEST_F(TableIOEdgeTest, ModifyingStringsKeepsPlaceOffsetsAndOrder) {
+  Append({0, "bbb", 2, std::string(10, 'm')});
+  Append({0, "aaa", 1, std::nullopt});
+  Append({0, "ccc", 3, std::nullopt});
+  auto before = ReadAll(path_);
+  auto list0 = table_->RowList(0);
+  auto order = Ids(3);
+  Record r({1, "bbX", 2, std::string(10, 'm')});
+  table_->ModifyRecord(r.buffers, 0, nullptr, false);
+  auto after = ReadAll(path_);
+  ASSERT_EQ(after.size(), before.size());
+  EXPECT_EQ(table_->RowList(0), list0);
+  EXPECT_EQ(Ids(3), order);
+  // Only the record image changed: the name bytes.
+  int32_t d = list0[0].DataOffset;
+  for (size_t i = 0; i < after.size(); ++i) {
+    if (i >= static_cast<size_t>(d) + 4 && i < static_cast<size_t>(d) + 25) continue;
+    if (after[i] != before[i]) {
+      // The blob is rewritten in place with the same bytes.
+      ADD_FAILURE() << "byte " << i << " changed";
+      break;
+    }
+  }
+  EXPECT_EQ(after[static_cast<size_t>(d) + 6], 'X');
+}
+
+TEST_F(TableIOEdgeTest, BlobAreaReuseMoveAndGrowth) {
+  Append({0, "a", 1, std::string(100, 'x')});  // area 128
+  Append({0, "b", 2, std::string(10, 'y')});
+  auto desc = [&](int record) {
+    auto b = ReadAll(path_);
+    int32_t d = table_->RowList(0)[static_cast<size_t>(record)].DataOffset;
+    return std::array<int32_t, 3>{I32At(b, d + 29), I32At(b, d + 33), I32At(b, d + 37)};
+  };
+  auto first = desc(0);
+  EXPECT_EQ(first[1], 100);
+  EXPECT_EQ(first[2], 128);
+  // 100 in 128: in place, 28 padding bytes.
+  {
+    Record r({1, "a", 1, std::string(100, 'z')});
+    size_t size = ReadAll(path_).size();
+    table_->ModifyRecord(r.buffers, 0, nullptr, false);
+    auto b = ReadAll(path_);
+    EXPECT_EQ(b.size(), size);
+    EXPECT_EQ(desc(0), first);
+    EXPECT_EQ(b[static_cast<size_t>(first[0]) + 99], 'z');
+    for (int i = 100; i < 128; ++i) EXPECT_EQ(b[static_cast<size_t>(first[0] + i)], 0);
+  }
+  // 128 in 128: moves to the end with 192.
+  {
+    Record r({1, "a", 1, std::string(128, 'w')});
+    size_t size = ReadAll(path_).size();
+    table_->ModifyRecord(r.buffers, 0, nullptr, false);
+    auto moved = desc(0);
+    EXPECT_EQ(moved[0], static_cast<int32_t>(size));
+    EXPECT_EQ(moved[1], 128);
+    EXPECT_EQ(moved[2], 192);
+    EXPECT_EQ(ReadAll(path_).size(), size + 192);
+  }
+  // Now last in the file: 200 grows in place to 256.
+  {
+    auto last = desc(0);
+    Record r({1, "a", 1, std::string(200, 'v')});
+    size_t size = ReadAll(path_).size();
+    table_->ModifyRecord(r.buffers, 0, nullptr, false);
+    auto grown = desc(0);
+    EXPECT_EQ(grown[0], last[0]);
+    EXPECT_EQ(grown[2], 256);
+    EXPECT_EQ(ReadAll(path_).size(), size + 64);
+  }
+  // Read back through the lazy blob stream.
+  Reopen();
+  Record out({0, "", 0, std::string()});
+  out.memo.Clear();
+  TOptimBlobStream memo(owner_.get());
+  TFieldBuffers buffers;
+  buffers.Add(out.id.data(), ftAutoInc, 4);
+  buffers.Add(out.name.data(), ftString, 21);
+  buffers.Add(out.num.data(), ftInteger, 4);
+  buffers.AddBlob(&memo, ftMemo);
+  table_->ReadRecord(buffers, table_->RowList(0), 0);
+  EXPECT_EQ(memo.LoadCount(), 0);
+  EXPECT_EQ(memo.Size(), 200);
+  EXPECT_EQ(memo.LoadCount(), 1);
+  EXPECT_EQ(memo.Memory()[0], 'v');
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(out.name.data())), "a");
+}
+
+TEST_F(TableIOEdgeTest, UniqueKeyRefusedBeforeAnythingIsWritten) {
+  Append({0, "abc", 5, std::nullopt});
+  Append({0, "def", 6, std::nullopt});
+  size_t size = ReadAll(path_).size();
+  auto bytes = ReadAll(path_);
+  EXPECT_EQ(ErrorOf([&] { Append({0, "ABC", 5, std::nullopt}); }), "Invalid unique field value 'ABC,5'");
+  EXPECT_EQ(ErrorOf([&] { Append({2, "x", 5, std::nullopt}); }), "Invalid unique field value '2'");
+  EXPECT_EQ(ReadAll(path_), bytes);
+  EXPECT_EQ(ReadAll(path_).size(), size);
+  // Own key kept on modify; another's key refused.
+  Record same({1, "abc", 5, std::nullopt});
+  table_->ModifyRecord(same.buffers, 0, nullptr, false);
+  Record clash({1, "def", 6, std::nullopt});
+  EXPECT_EQ(ErrorOf([&] { table_->ModifyRecord(clash.buffers, 0, nullptr, false); }), "Invalid unique field value 'def,6'");
+}
+
+TEST_F(TableIOEdgeTest, ModifyWithAutoIncZeroKeepsStoredKeyInIndex) {
+  Append({0, "a", 1, std::nullopt});
+  Append({0, "b", 2, std::nullopt});
+  Append({0, "c", 3, std::nullopt});
+  // The record with Id 3 is rewritten with 0 in the auto-increment field: its slot and its place
+  // in the primary index stay as they are.
+  Record r({0, "c2", 3, std::nullopt});
+  int moves = 0;
+  table_->ModifyRecord(r.buffers, 2, [&](int, int, int) { ++moves; }, false);
+  EXPECT_EQ(moves, 0);
+  EXPECT_EQ(Ids(1), (std::vector<int32_t>{0, 1, 2}));
+  Reopen();
+  EXPECT_EQ(Ids(1), (std::vector<int32_t>{0, 1, 2}));
+  TMemoryStream out;
+  table_->ReadStoredField(out, 2, 0);
+  EXPECT_EQ(dbfmt::GetI32(out.Memory()), 3);
+}
+
+TEST_F(TableIOEdgeTest, DeleteThenReload) {
+  for (int i = 0; i < 5; ++i) Append({0, "n" + std::to_string(i), 10 - i, std::nullopt});
+  table_->DeleteRecord(2, false);
+  EXPECT_EQ(Ids(0), (std::vector<int32_t>{0, 1, 3, 4}));
+  EXPECT_EQ(Ids(2), (std::vector<int32_t>{4, 3, 1, 0}));
+  auto b = ReadAll(path_);
+  EXPECT_EQ(b[kDataStart + 4 + 2 * 5 + 4], 1);  // Deleted byte
+  Reopen();
+  EXPECT_EQ(Ids(0), (std::vector<int32_t>{0, 1, 3, 4}));
+  EXPECT_EQ(Ids(1), (std::vector<int32_t>{0, 1, 3, 4}));
+  EXPECT_EQ(Ids(2), (std::vector<int32_t>{4, 3, 1, 0}));
+  EXPECT_EQ(table_->Header().SlotCount(), 5);
+  // The chain in the file still passes through record 2.
+  TIndexLink link = TIndexLink::Read(&b[static_cast<size_t>(table_->Header().FirstLinkBlock(0)) + 4 + 8]);
+  EXPECT_EQ(link.NextRecordId, 2);
+}
+
+TEST_F(TableIOEdgeTest, FindKeyBoundAndEmptySearch) {
+  Record key({0, "", 2, std::nullopt});
+  int result = 99;
+  EXPECT_EQ(table_->FindKey(key.buffers, table_->RowList(2), false, 0, result, 1), -1);
+  EXPECT_EQ(result, -2);
+  EXPECT_EQ(table_->FindKeyBound(key.buffers, table_->RowList(2), false, 0, result, true, 1), -1);
+  EXPECT_EQ(result, -2);
+  int nums[] = {1, 2, 2, 2, 3};
+  for (int i = 0; i < 5; ++i) Append({0, "k" + std::to_string(i), nums[i], std::nullopt});
+  EXPECT_EQ(table_->FindKeyBound(key.buffers, table_->RowList(2), false, 0, result, true, 1), 1);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(table_->FindKeyBound(key.buffers, table_->RowList(2), false, 0, result, false, 1), 3);
+  EXPECT_EQ(result, 0);
+  Record big({0, "", 9, std::nullopt});
+  EXPECT_EQ(table_->FindKeyBound(big.buffers, table_->RowList(2), false, 0, result, true, 1), 4);
+  EXPECT_EQ(result, 1);
+  // Partial, case-insensitive search on the name index.
+  Record prefix({0, "K", 0, std::nullopt});
+  int pos = table_->FindKeyBound(prefix.buffers, table_->RowList(3), true, 1, result, true, 2);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(pos, 0);
+}
+
+TEST_F(TableIOEdgeTest, PositionsMapBetweenLists) {
+  for (int i = 0; i < 4; ++i) Append({0, "n" + std::to_string(i), 10 - i, std::nullopt});
+  EXPECT_EQ(table_->MapPosition(0, 0, 2), 3);
+  EXPECT_EQ(table_->MapPosition(2, 0, 0), 3);
+  EXPECT_EQ(table_->MapPosition(2, 2, 2), 2);
+  EXPECT_EQ(table_->MapPosition(2, 9, 0), -1);
+  EXPECT_EQ(table_->PhysicalPosition(table_->RowList(2), 1), 2);
+  EXPECT_EQ(table_->PhysicalPosition(table_->RowList(2), -1), -1);
+}
+
+TEST_F(TableIOEdgeTest, IndexCallbacksOnAppend) {
+  Append({0, "b", 5, std::nullopt});
+  std::vector<std::array<int, 3>> calls;
+  Record r({0, "a", 1, std::nullopt});
+  table_->AppendRecord(r.buffers, true, [&](int list, int pos, const TRowRef& ref) {
+    calls.push_back({list, pos, ref.RecordId});
+  });
+  ASSERT_EQ(calls.size(), 4u);
+  EXPECT_EQ(calls[0], (std::array<int, 3>{-1, -1, 1}));
+  EXPECT_EQ(calls[1], (std::array<int, 3>{0, 1, 1}));
+  EXPECT_EQ(calls[2], (std::array<int, 3>{1, 0, 1}));
+  EXPECT_EQ(calls[3], (std::array<int, 3>{2, 0, 1}));
+}
+
+TEST_F(TableIOEdgeTest, ClosedDatabaseAndOpenCounting) {
+  table_->Open();
+  EXPECT_EQ(table_->OpenCount(), 2);
+  table_->Close();
+  EXPECT_TRUE(table_->Loaded());
+  table_->Close();
+  EXPECT_FALSE(table_->Loaded());
+  table_->Close();
+  EXPECT_EQ(table_->OpenCount(), 0);
+  owner_->io().Close();
+  EXPECT_EQ(ErrorOf([&] { table_->FieldIsEncrypted(0); }), "Cannot perform this operation on a closed database");
+}
+
+// A stream that damages every write of a marked byte value, to make blob checks fail.
+class DamagingStream : public TMemoryStream {
+ public:
+  int64_t Write(const void* buffer, int64_t count) override {
+    std::vector<uint8_t> copy(static_cast<const uint8_t*>(buffer), static_cast<const uint8_t*>(buffer) + count);
+    if (damage)
+      for (auto& c : copy)
+        if (c == 'Q') c = 'R';
+    return TMemoryStream::Write(copy.data(), count);
+  }
+  bool damage = false;
+};
+
+TEST(TableIOBlobCheck, FailingReadBackIsBoundedAndReported) {
+  DamagingStream stream;
+  TDbCreator::CreateInStream(stream, Schema(true));
+  std::string name = TMemoryStreamRegistry::Register(&stream);
+  FakeOwner owner(mtMemory);
+  owner.io().Open(name, mtMemory, 0, false, false);
+  TDbTableIO table(&owner);
+  table.SetTableName("T");
+  table.Open();
+  Record good({0, "a", 1, std::string("QQQ")});
+  table.AppendRecord(good.buffers, false, nullptr);  // check passes
+  stream.damage = true;
+  Record bad({0, "b", 2, std::string("xQx")});
+  try {
+    table.AppendRecord(bad.buffers, false, nullptr);
+    ADD_FAILURE() << "no error";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), "Blob field 'Memo' could not be written correctly: the data read back differs");
+  }
+  TMemoryStreamRegistry::Unregister(&stream);
+}
+
+}  // namespace
+}  // namespace zq
