@@ -91,14 +91,21 @@ std::string ParseUserDirs(const std::string& text, const std::string& name, cons
     size_t eq = line.find_first_not_of(" \t", start + key.size());
     if (eq == std::string::npos || line[eq] != '=') continue;
     size_t open = line.find('"', eq);
-    size_t close = open == std::string::npos ? open : line.find('"', open + 1);
-    if (close == std::string::npos) continue;
+    if (open == std::string::npos) continue;
+    // The quoted value, with backslash escapes; no closing quote makes the line unusable.
     std::string value;
-    // Backslash escapes inside the quotes.
-    for (size_t i = open + 1; i < close; ++i) {
-      if (line[i] == '\\' && i + 1 < close) ++i;
-      value += line[i];
+    bool closed = false;
+    for (size_t i = open + 1; i < line.size(); ++i) {
+      if (line[i] == '\\' && i + 1 < line.size()) {
+        value += line[++i];
+      } else if (line[i] == '"') {
+        closed = true;
+        break;
+      } else {
+        value += line[i];
+      }
     }
+    if (!closed) continue;
     if (value.rfind("$HOME", 0) == 0 && (value.size() == 5 || value[5] == '/')) {
       if (home.empty()) continue;
       value = home + value.substr(5);
