@@ -3,45 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dbengine/data_process_mgr.h"
 #include "dbengine/db_error.h"
 #include "dbengine/db_file_stream.h"
 #include "dbengine/memory_stream_registry.h"
 #include "platform/file_lock.h"
 
-#if __has_include("dbengine/data_process_mgr.h")
-#include "dbengine/data_process_mgr.h"
-#define ZQ_HAVE_PIPELINE 1
-#endif
-
 namespace zq {
-
-#ifndef ZQ_HAVE_PIPELINE
-// Without the processing pipeline no algorithm is registered: naming one fails exactly as an
-// unregistered name does, and nothing is ever processed.
-class TCompressMgr {
- public:
-  explicit TCompressMgr(TDbFileIO*) {}
-  void SetAlgoName(const std::string& name) {
-    throw EDatabaseError(FormatMessage("Compression algorithm module '%s' not found", {name}));
-  }
-  void EncodeStream(TMemoryStream&, TMemoryStream&, int64_t) { throw EDatabaseError("General error"); }
-  void DecodeStream(TMemoryStream&, TMemoryStream&, int64_t) { throw EDatabaseError("General error"); }
-};
-class TEncryptMgr {
- public:
-  explicit TEncryptMgr(TDbFileIO*) {}
-  void SetAlgoName(const std::string& name) {
-    throw EDatabaseError(FormatMessage("Encryption algorithm module '%s' not found", {name}));
-  }
-  void SetMode(uint8_t) { throw EDatabaseError("General error"); }
-  void InitKey(const std::string&) { throw EDatabaseError("General error"); }
-  void EncodeStream(TMemoryStream&, TMemoryStream&, int64_t) { throw EDatabaseError("General error"); }
-  void DecodeStream(TMemoryStream&, TMemoryStream&, int64_t) { throw EDatabaseError("General error"); }
-  void EncodeBuffer(const void*, void*, int32_t) { throw EDatabaseError("General error"); }
-  void DecodeBuffer(const void*, void*, int32_t) { throw EDatabaseError("General error"); }
-};
-static std::string PipelinePasswordCheckText(const std::string&) { throw EDatabaseError("General error"); }
-#endif
 
 using namespace dbfmt;
 
