@@ -1,0 +1,83 @@
+// `zqdb check`: the structural walk, with the engine's file layer as the decoder of processed
+// values when the file opens (and, when encrypted, the password matches).
+#include <memory>
+
+#include "dbengine/db_error.h"
+#include "dbengine/db_file_io.h"
+#include "dbengine/db_file_owner.h"
+#include "platform/stream.h"
+#include "tools/zqdb_check.h"
+#include "tools/zqdb_commands.h"
+#include "tools/zqdb_common.h"
+
+namespace zq::zqdb {
+
+namespace {
+
+class CheckOwner : public TDbFileOwner {
+ public:
+  TDbMediumType MediumType() const override { return mtDisk; }
+  bool Exclusive() const override { return false; }
+  int32_t LockRetryCount() const override { return 20; }
+  int32_t LockWaitTime() const override { return 100; }
+  TDbFileIO* FileIO() override { return io; }
+  TDbFileIO* io = nullptr;
+};
+
+class FileIODecoder : public TDbCheckDecoder {
+ public:
+  explicit FileIODecoder(TDbFileIO& io) : io_(io) {}
+  void DecodeSlot(const uint8_t* stored, uint8_t* plain, int32_t count) override {
+    io_.DecodeBufferData(stored, plain, true, count);
+  }
+  void DecodeBlob(const std::vector<uint8_t>& stored, bool decompress, bool decrypt) override {
+    TMemoryStream source, destination;
+    source.WriteBuffer(stored.data(), static_cast<int64_t>(stored.size()));
+    io_.DecodeStreamData(source, destination, decompress, decrypt);
+  }
+
+ private:
+  TDbFileIO& io_;
+};
+
+bool HasHeaderProblem(const std::vector<std::string>& problems) {
+  for (const auto& p : problems)
+    if (p.rfind("file:", 0) == 0 || p.rfind("signature:", 0) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+int Check(const TOpenArgs& open, std::ostream& out) {
+  if (!FileExists(open.file)) throw EDatabaseError(FormatMessage("Cannot open file %s", {open.file}));
+  TFileStream stream(open.file, FileAccess::Read);
+
+  // The engine's file layer decodes encrypted slots and compressed or encrypted blobs.
+  CheckOwner owner;
+  TDbFileIO io(&owner);
+  std::unique_ptr<FileIODecoder> decoder;
+  std::string open_error;
+  owner.io = &io;
+  try {
+    io.Open(open.file, mtDisk, 0, true, false);
+    if (io.Options().Encrypted()) {
+      if (!open.password.empty()) {
+        if (!io.CheckPassword(open.password)) throw EDatabaseError("Access denied");
+        decoder = std::make_unique<FileIODecoder>(io);
+      }
+    } else {
+      decoder = std::make_unique<FileIODecoder>(io);
+    }
+  } catch (const EDatabaseError& e) {
+    if (e.Message() == "Access denied") throw;
+    open_error = e.Message();
+  }
+
+  TDbChecker checker(stream, decoder.get());
+  std::vector<std::string> problems = checker.Run();
+  if (!open_error.empty() && !HasHeaderProblem(problems)) problems.insert(problems.begin(), "open: " + open_error);
+  for (const auto& p : problems) out << ToUtf8(p) << '\n';
+  return problems.empty() ? kExitOk : kExitFailed;
+}
+
+}  // namespace zq::zqdb
