@@ -27,13 +27,6 @@ QString ErrorCaption() { return QStringLiteral("Erreur d'installation"); }
 QString ConfirmCaption() { return QStringLiteral("Confirmation de l'installation"); }
 }  // namespace install
 
-namespace {
-
-// Host path bytes of a path shown to the user.
-std::string HostPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
-
-}  // namespace
-
 TInstallProcedure::TInstallProcedure(TZipArchiver& archiver) : archiver_(archiver) {}
 
 int TInstallProcedure::Ask(const QString& text, const QString& caption, unsigned flags) {
@@ -67,13 +60,13 @@ bool TInstallProcedure::Run() {
   QDir().mkpath(P() + QString::fromUtf8(kProductFolder));
   SetProgress(20);
   // 6.-11. The package, extracted under the product folder.
-  archiver_.SetFileName(HostPath(current + QStringLiteral("/") + QString::fromUtf8(kPackageName)));
+  archiver_.SetFileName(ToAnsi(current + QStringLiteral("/") + QString::fromUtf8(kPackageName)));
   SetProgress(23);
   archiver_.SetPassword(kPackagePassword);
   SetProgress(26);
   archiver_.Open();
   SetProgress(29);
-  archiver_.SetBaseDir(HostPath(P() + QString::fromUtf8(kExtractBase)));
+  archiver_.SetBaseDir(ToAnsi(P() + QString::fromUtf8(kExtractBase)));
   SetProgress(32);
   archiver_.ExtractMatching(kExtractMask, kExtractAttributes, "");
   SetProgress(33);

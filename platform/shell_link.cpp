@@ -54,7 +54,7 @@ std::vector<uint8_t> TShellLink::Serialize() const {
   uint64_t written = 0;
   uint32_t size = 0;
   struct stat st {};
-  if (!path_.empty() && ::stat(path_.c_str(), &st) == 0) {
+  if (!path_.empty() && ::stat(Cp1252ToUtf8(path_).c_str(), &st) == 0) {
     attributes = S_ISDIR(st.st_mode) ? kFileAttributeDirectory : kFileAttributeArchive;
     if (!(st.st_mode & S_IWUSR)) attributes |= kFileAttributeReadOnly;
     // The host keeps no creation time; the last status change is the closest.

@@ -34,7 +34,7 @@ class IShellLink {
   virtual ~IShellLink() = default;
   virtual void SetPath(const std::string& path) = 0;
   virtual void SetWorkingDirectory(const std::string& dir) = 0;
-  // Writes the shortcut to file_name (host path bytes), replacing an existing file. False when
+  // Writes the shortcut to file_name (a host path, UTF-8), replacing an existing file. False when
   // the file cannot be written.
   virtual bool Save(const std::string& file_name) = 0;
 };
@@ -49,8 +49,8 @@ class TShellLink : public IShellLink {
   const std::string& WorkingDirectory() const { return working_dir_; }
 
   // The bytes of the shortcut file. The target's attributes, times and size are read from the
-  // file system now (zero when it does not exist). EStreamError "Shortcut path too long" when a
-  // text does not fit the format's 16-bit lengths.
+  // file system now (the 1252 target converted to the host's UTF-8; zero when it does not exist).
+  // EStreamError "Shortcut path too long" when a text does not fit the format's 16-bit lengths.
   std::vector<uint8_t> Serialize() const;
 
  private:

@@ -1,0 +1,246 @@
+// The installation itself (extraction, fiscal-year database, shortcuts) on packages made here
+// with Info-ZIP's zip and the package password, driven through the window's install button.
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <map>
+
+#include "app/install_procedure.h"
+#include "platform/special_folders.h"
+#include "tests/app/app_test_support.h"
+#include "ui/enter_edit.h"
+#include "ui/folder_combo_box.h"
+#include "ui/gradient_progress_bar.h"
+#include "zip/zip_archiver.h"
+
+namespace zq::testing {
+namespace {
+
+class FakeFolders : public ISpecialFolders {
+ public:
+  std::string Location(int csidl) override { return locations.count(csidl) ? locations[csidl] : std::string(); }
+  std::map<int, std::string> locations;
+};
+
+QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteFile(const QString& path, const QByteArray& data) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  f.write(data);
+}
+
+uint32_t U32(const QByteArray& b, int at) {
+  auto u = [&](int i) { return static_cast<uint32_t>(static_cast<uint8_t>(b.at(at + i))); };
+  return u(0) | u(1) << 8 | u(2) << 16 | u(3) << 24;
+}
+
+// Target and working directory of a shortcut file, read by following its own offsets.
+std::pair<std::string, std::u16string> ReadShortcut(const QString& path) {
+  QByteArray b = ReadAll(path);
+  if (b.size() < 0x4C + 28 || U32(b, 0) != 0x4C) return {};
+  int info = 0x4C;
+  std::string target(b.constData() + info + U32(b, info + 16));
+  int at = info + static_cast<int>(U32(b, info));
+  int count = static_cast<uint8_t>(b.at(at)) | static_cast<uint8_t>(b.at(at + 1)) << 8;
+  std::u16string dir;
+  for (int i = 0; i < count; ++i)
+    dir.push_back(static_cast<char16_t>(static_cast<uint8_t>(b.at(at + 2 + 2 * i)) |
+                                        static_cast<uint8_t>(b.at(at + 3 + 2 * i)) << 8));
+  return {target, dir};
+}
+
+std::u16string U16(const QString& s) { return s.toStdU16String(); }
+
+class InstallRun : public FormFixture {
+ protected:
+  void SetUp() override {
+    FormFixture::SetUp();
+    ASSERT_TRUE(root.isValid());
+    cwd = root.path() + "/cwd";
+    target = root.path() + "/target";
+    ASSERT_TRUE(QDir().mkpath(cwd));
+    ASSERT_TRUE(QDir().mkpath(target));
+    folders.locations[CSIDL_DESKTOPDIRECTORY] = (root.path() + "/Desktop").toStdString();
+    folders.locations[CSIDL_PROGRAMS] = (root.path() + "/programs").toStdString();
+    folders.locations[CSIDL_COMMON_PROGRAMS] = (root.path() + "/common").toStdString();
+    QDir().mkpath(root.path() + "/Desktop");
+    QDir().mkpath(root.path() + "/programs");
+    TInstallProcedure& p = form->Procedure();
+    p.CurrentDir = [this] { return cwd; };
+    p.Folders = &folders;
+    p.CurrentYear = [this] { return year; };
+    p.ContinueWithProfile = [this] {
+      ++continued;
+      continued_at = form->PBar->Percent();
+    };
+    form->Edit_Societe->setText("SARL Exemple");
+    form->Edit_Activite->setText("Commerce");
+    form->Edit_Licence->setText("M. Exemple");
+    form->Combo_Path->SetPath(target);
+  }
+
+  // Builds the package from a folder tree with Info-ZIP zip and the given password.
+  void MakePackage(const QByteArray& exe, const QString& password = "wexlorb") {
+    QString src = root.path() + "/src";
+    QDir(src).removeRecursively();
+    WriteFile(src + "/Briskal.EXE", exe);
+    WriteFile(src + "/Ex_Data/DBEx_20xx.FDB", "template database");
+    WriteFile(src + "/scg.zqc", QByteArray(3000, 'c'));
+    QDir().mkpath(src + "/Files_Export");
+    QDir().mkpath(src + "/BackUp");
+    QString package = cwd + "/" + install::kPackageName;
+    QFile::remove(package);
+    QProcess zip;
+    zip.setWorkingDirectory(src);
+    zip.start("zip", {"-q", "-r", "-P", password, package, "Briskal.EXE", "Ex_Data", "scg.zqc", "Files_Export",
+                      "BackUp"});
+    ASSERT_TRUE(zip.waitForFinished(30000));
+    ASSERT_EQ(zip.exitCode(), 0) << zip.readAllStandardError().toStdString();
+  }
+
+  std::vector<int> RunInstall() {
+    QSignalSpy progress(form->PBar, &TGradientProgressBar::PercentChanged);
+    boxes.answers = {kIdOk};
+    form->Btn_Ok->click();
+    std::vector<int> seen;
+    for (const auto& args : progress) seen.push_back(args.at(0).toInt());
+    return seen;
+  }
+
+  QString Product() const { return target + "/QUORVANT/Briskal_SE"; }
+
+  QTemporaryDir root;
+  QString cwd;
+  QString target;
+  FakeFolders folders;
+  int year = 2013;
+  int continued = 0;
+  int continued_at = -1;
+};
+
+TEST_F(InstallRun, ExtractsRenamesAndCreatesTheShortcuts) {
+  MakePackage("MZ placeholder executable");
+  std::vector<int> progress = RunInstall();
+  ASSERT_EQ(boxes.asked.size(), 1u) << boxes.asked.back().text.toStdString();  // only the confirmation
+  EXPECT_EQ(progress, (std::vector<int>{10, 20, 23, 26, 29, 32, 33, 36, 40, 60}));
+  EXPECT_FALSE(form->Btn_Ok->isEnabled());
+  EXPECT_FALSE(form->Btn_No->isEnabled());
+  EXPECT_EQ(continued, 1);
+  EXPECT_EQ(continued_at, 60);
+
+  EXPECT_EQ(ReadAll(Product() + "/Briskal.EXE"), "MZ placeholder executable");
+  EXPECT_EQ(ReadAll(Product() + "/scg.zqc"), QByteArray(3000, 'c'));
+  EXPECT_TRUE(QFileInfo(Product() + "/Files_Export").isDir());
+  EXPECT_TRUE(QFileInfo(Product() + "/BackUp").isDir());
+  EXPECT_FALSE(QFileInfo::exists(Product() + "/Ex_Data/DBEx_20xx.FDB"));
+  EXPECT_EQ(ReadAll(Product() + "/Ex_Data/DBEx_2013.FDB"), "template database");
+
+  // The archiver got the package from the current directory and the base with its separator.
+  EXPECT_EQ(form->Archiver().FileName(), (cwd + "/" + install::kPackageName).toStdString());
+  EXPECT_EQ(form->Archiver().BaseDir(), (target + "/QUORVANT/Briskal_SE/").toStdString());
+  EXPECT_EQ(form->Archiver().Password(), "wexlorb");
+  EXPECT_FALSE(form->Archiver().Active());
+
+  const QString name = "Briskal SE 5.2 Logiciel de Gestion.lnk";
+  for (const QString& lnk : {root.path() + "/Desktop/" + name, root.path() + "/programs/" + name,
+                             root.path() + "/common/QUORVANT/" + name}) {
+    SCOPED_TRACE(lnk.toStdString());
+    ASSERT_TRUE(QFileInfo::exists(lnk));
+    auto [link_target, working_dir] = ReadShortcut(lnk);
+    EXPECT_EQ(link_target, (Product() + "/Briskal.EXE").toStdString());
+    EXPECT_EQ(working_dir, U16(Product() + "/"));
+  }
+}
+
+TEST_F(InstallRun, TheYearNamesTheFiscalDatabase) {
+  year = 2014;
+  MakePackage("exe");
+  RunInstall();
+  EXPECT_TRUE(QFileInfo::exists(Product() + "/Ex_Data/DBEx_2014.FDB"));
+  EXPECT_FALSE(QFileInfo::exists(Product() + "/Ex_Data/DBEx_20xx.FDB"));
+}
+
+TEST_F(InstallRun, SecondInstallationReplacesReadOnlyFilesAndKeepsTheYearDatabase) {
+  MakePackage("first");
+  RunInstall();
+  ASSERT_EQ(continued, 1);
+  QFile::setPermissions(Product() + "/Briskal.EXE", QFile::ReadOwner | QFile::ReadGroup);
+  WriteFile(Product() + "/Ex_Data/DBEx_2013.FDB", "this year's data");
+
+  // A fresh window, as a second run of the program would have.
+  delete form;
+  form = new TForm_Install;
+  form->OnTerminate = [this] { ++terminated; };
+  Form_Install = form;
+  end = new TForm_End(form);
+  Form_End = end;
+  SetUp();
+  MakePackage("second");
+  std::vector<int> progress = RunInstall();
+  EXPECT_EQ(progress.back(), 60);
+  EXPECT_EQ(ReadAll(Product() + "/Briskal.EXE"), "second");
+  // The rename fails quietly: the template and this year's database both remain.
+  EXPECT_EQ(ReadAll(Product() + "/Ex_Data/DBEx_20xx.FDB"), "template database");
+  EXPECT_EQ(ReadAll(Product() + "/Ex_Data/DBEx_2013.FDB"), "this year's data");
+}
+
+TEST_F(InstallRun, DamagedPackageShowsTheArchiveErrorAndKeepsButtonsDisabled) {
+  WriteFile(cwd + "/" + install::kPackageName, QByteArray(100, 'Z'));
+  std::vector<int> progress = RunInstall();
+  ASSERT_EQ(boxes.asked.size(), 2u);
+  const AskedBox& error = boxes.asked[1];
+  EXPECT_EQ(error.flags, 0x10u);
+  EXPECT_EQ(error.text, "Invalid archive file. - Native error: 00035");
+  EXPECT_EQ(error.caption, QGuiApplication::applicationDisplayName());
+  EXPECT_EQ(progress, (std::vector<int>{10, 20, 23, 26}));
+  EXPECT_EQ(form->PBar->Percent(), 26);
+  EXPECT_FALSE(form->Btn_Ok->isEnabled());
+  EXPECT_FALSE(form->Btn_No->isEnabled());
+  EXPECT_EQ(continued, 0);
+  EXPECT_FALSE(end->isVisible());
+  // Nothing is undone: the product folder made at step 5 stays.
+  EXPECT_TRUE(QFileInfo(Product()).isDir());
+  // Typing afterwards does not offer a second run.
+  form->Edit_Societe->setText("SARL Autre");
+  EXPECT_FALSE(form->Btn_Ok->isEnabled());
+}
+
+TEST_F(InstallRun, UnknownShortcutFoldersAreSkippedNotWrittenAtTheRoot) {
+  folders.locations.clear();
+  MakePackage("exe");
+  std::vector<int> progress = RunInstall();
+  EXPECT_EQ(progress.back(), 60);
+  EXPECT_FALSE(QFileInfo::exists("/Briskal SE 5.2 Logiciel de Gestion.lnk"));
+  EXPECT_FALSE(QFileInfo::exists("/QUORVANT"));
+}
+
+TEST_F(InstallRun, CommonProgramsFolderIsCreatedAndHostOverridesAreHonoured) {
+  qputenv("ZQ_DESKTOP_DIR", (root.path() + "/envdesk").toUtf8());
+  qputenv("ZQ_PROGRAMS_DIR", (root.path() + "/envprog").toUtf8());
+  qputenv("ZQ_COMMON_PROGRAMS_DIR", (root.path() + "/envcommon").toUtf8());
+  QDir().mkpath(root.path() + "/envdesk");
+  QDir().mkpath(root.path() + "/envprog");
+  form->Procedure().Folders = nullptr;  // the host's locations
+  MakePackage("exe");
+  RunInstall();
+  qunsetenv("ZQ_DESKTOP_DIR");
+  qunsetenv("ZQ_PROGRAMS_DIR");
+  qunsetenv("ZQ_COMMON_PROGRAMS_DIR");
+  const QString name = "/Briskal SE 5.2 Logiciel de Gestion.lnk";
+  EXPECT_TRUE(QFileInfo::exists(root.path() + "/envdesk" + name));
+  EXPECT_TRUE(QFileInfo::exists(root.path() + "/envprog" + name));
+  EXPECT_TRUE(QFileInfo::exists(root.path() + "/envcommon/QUORVANT" + name));
+}
+
+}  // namespace
+}  // namespace zq::testing
