@@ -161,7 +161,7 @@ void TForm_Install::BuildHeader() {
 void TForm_Install::BuildLeftGroup() {
   auto* group = new QGroupBox(this);
   group->setObjectName("Group_Info");
-  group->setGeometry(4, 104, 278, 346);
+  group->setGeometry(4, 104, 286, 346);
   QLabel* description = MakeLabel(
       group,
       QStringLiteral(
@@ -173,39 +173,39 @@ void TForm_Install::BuildLeftGroup() {
           " :: Importation, Vente en gros, Vente en détails .\n"
           " :: Commerce (Achat / Vente) .\n"
           " :: Commerce libre (avec option : Vente au Comptoir) ."),
-      QRect(8, 12, 262, 210));
+      QRect(8, 12, 270, 210));
   description->setObjectName("Label_Description");
   description->setWordWrap(true);
   description->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
   const int x = 8;
-  const int vx = 118;
+  const int vx = 128;
   int y = 230;
-  MakeLabel(group, QStringLiteral("Developpeur :"), QRect(x, y, 108, 15));
+  MakeLabel(group, QStringLiteral("Developpeur :"), QRect(x, y, 118, 15));
   MakeBold(group, QStringLiteral("QUORVANT"), QRect(vx, y, 150, 15));
   y += 17;
-  MakeLabel(group, QStringLiteral("E-Mail :"), QRect(x, y, 108, 15));
+  MakeLabel(group, QStringLiteral("E-Mail :"), QRect(x, y, 118, 15));
   MakeLink(group, QStringLiteral("mailto:") + QString::fromUtf8(maker::kEmail), QString::fromUtf8(maker::kEmail),
-           QRect(vx, y, 156, 15))->setObjectName("Link_Email");
+           QRect(vx, y, 154, 15))->setObjectName("Link_Email");
   y += 17;
-  MakeLabel(group, QStringLiteral("Site web :"), QRect(x, y, 108, 15));
-  MakeLink(group, QString::fromUtf8(maker::kWebAddress), QString::fromUtf8(maker::kWebAddress),
-           QRect(vx, y, 156, 15))->setObjectName("Link_Web");
+  MakeLabel(group, QStringLiteral("Site web :"), QRect(x, y, 118, 15));
+  MakeLink(group, QString::fromUtf8(maker::kWebAddress), QString::fromUtf8(maker::kWebAddress).mid(7),
+           QRect(vx, y, 154, 15))->setObjectName("Link_Web");
   y += 17;
-  MakeLabel(group, QStringLiteral("Service Commerciale :"), QRect(x, y, 108, 15));
+  MakeLabel(group, QStringLiteral("Service Commerciale :"), QRect(x, y, 118, 15));
   MakeLabel(group, QString::fromUtf8(maker::kSalesPhone), QRect(vx, y, 150, 15));
   y += 17;
-  MakeLabel(group, QStringLiteral("Service Partenaires :"), QRect(x, y, 108, 15));
+  MakeLabel(group, QStringLiteral("Service Partenaires :"), QRect(x, y, 118, 15));
   MakeLabel(group, QString::fromUtf8(maker::kPartnersPhone), QRect(vx, y, 150, 15));
   auto* picture = new QLabel(group);
   picture->setPixmap(DrawContactPicture(28));
-  picture->setGeometry(240, 312, 28, 28);
+  picture->setGeometry(250, 312, 28, 28);
 }
 
 void TForm_Install::BuildRightGroup() {
   auto* group = new QGroupBox(this);
   group->setObjectName("Group_Input");
-  group->setGeometry(286, 104, 494, 346);
+  group->setGeometry(294, 104, 486, 346);
   QLabel* instructions = MakeLabel(
       group,
       QStringLiteral(
@@ -214,7 +214,7 @@ void TForm_Install::BuildRightGroup() {
           "1- Remplir les champs par les informations correctes.\n"
           "2- Choisir le chemin d'installation.\n"
           "3- Cliquer sur [Installer] puis choisir [Oui] pour terminer l'installation."),
-      QRect(8, 10, 478, 68));
+      QRect(8, 10, 470, 68));
   instructions->setObjectName("Label_Instructions");
   instructions->setWordWrap(true);
   instructions->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -236,15 +236,15 @@ void TForm_Install::BuildRightGroup() {
   const int h = 20;
   auto row = [](int i) { return 80 + i * 22; };
   auto full_label = [&](int i) { return QRect(6, row(i) + 3, 72, 15); };
-  auto full_box = [&](int i) { return QRect(80, row(i), 406, h); };
+  auto full_box = [&](int i) { return QRect(80, row(i), 400, h); };
   auto left_label = [&](int i) { return QRect(6, row(i) + 3, 72, 15); };
   auto left_box = [&](int i) { return QRect(80, row(i), 150, h); };
-  auto right_label = [&](int i) { return QRect(240, row(i) + 3, 80, 15); };
-  auto right_box = [&](int i) { return QRect(322, row(i), 164, h); };
+  auto right_label = [&](int i) { return QRect(238, row(i) + 3, 80, 15); };
+  auto right_box = [&](int i) { return QRect(320, row(i), 160, h); };
 
   Edit_Societe = edit("Edit_Societe", QStringLiteral("Société"),
                       QStringLiteral("Dénomination : Raison sociale ou Nom du propriétaire"), 50,
-                      QRect(6, row(0) + 3, 48, 15), QRect(56, row(0), 430, h));
+                      QRect(4, row(0) + 3, 46, 15), QRect(50, row(0), 430, h));
   Edit_Activite = edit("Edit_Activite", QStringLiteral("Activité"), QStringLiteral("Activité : L'activité commerciale"),
                        100, full_label(1), full_box(1));
   Edit_Adresse = edit("Edit_Adresse", QStringLiteral("Adresse"), QStringLiteral("Adresse : Adresse de l'activité"), 80,
@@ -287,12 +287,12 @@ void TForm_Install::BuildRightGroup() {
   Combo_Path->setFont(edit_font);
   Combo_Path->setToolTip(
       QStringLiteral("Recommander de choisir la PARTITION dont vous voulez installer votre application"));
-  Combo_Path->setGeometry(134, row(10), 352, 22);
+  Combo_Path->setGeometry(134, row(10), 346, 22);
   MakeLabel(group, QStringLiteral("Chemin d'installation : "), QRect(6, row(10) + 4, 126, 15))->setBuddy(Combo_Path);
 
   PBar = new TGradientProgressBar(group);
   PBar->setObjectName("PBar");
-  PBar->setGeometry(6, 326, 480, 14);
+  PBar->setGeometry(6, 326, 474, 14);
   PBar->SetPercent(0);
 }
 
