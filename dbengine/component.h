@@ -41,6 +41,9 @@ class TComponent {
   virtual void Loaded() {}
   // Called after the name changed.
   virtual void NameChanged() {}
+  // Tells the owner and its components that this component joined or is leaving (derived
+  // constructors call it last, derived destructors first, so receivers see the full object).
+  void NotifyOwner(TOperation operation);
   // Marks the component as being destroyed; derived destructors call it first so that
   // notifications see the state.
   void BeginDestroy() { destroying_ = true; }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dbengine/component.h"
+#include "dbengine/db_defs.h"
 #include "dbengine/db_file_owner.h"
 #include "dbengine/flush_timer.h"
 #include "dbengine/pipeline_progress.h"
@@ -30,12 +31,6 @@ class TDbDataSetClient {
   virtual void ConnectionChanged() = 0;
   virtual TDbMediumType MediumType() const = 0;
   virtual void SetMediumType(TDbMediumType value) = 0;
-};
-
-// One item per table of the connected file.
-struct TDbTableDef {
-  std::string Name;
-  int Index;
 };
 
 class TDbDatabase : public TComponent,
@@ -120,7 +115,8 @@ class TDbDatabase : public TComponent,
   bool CanAccess() const { return can_access_; }
   bool PasswordGiven() const { return password_given_; }
   TDbSession* Session() const { return session_; }
-  const std::vector<TDbTableDef>& TableDefs() const { return table_defs_; }
+  // One item per table of the connected file (name, ordinal position), in file order.
+  const TDbTableDefs& TableDefs() const { return table_defs_; }
   int TableIOCount() const { return static_cast<int>(table_ios_.size()); }
   TDbTableIO* TableIO(int index) const { return table_ios_.at(static_cast<size_t>(index)).get(); }
   // Always false in this system; data sets pass it to the table layer's writes.
@@ -147,6 +143,8 @@ class TDbDatabase : public TComponent,
   void ConnectionChangedAll();
   void FlushTimerTick();
 
+  bool disconnecting_ = false;
+
   std::unique_ptr<TDbFileIO> file_io_;
   std::vector<TDbDataSetClient*> data_sets_;
   bool temporary_ = false;
@@ -156,7 +154,7 @@ class TDbDatabase : public TComponent,
   bool can_access_ = false;
   std::string password_;
   bool password_given_ = false;
-  std::vector<TDbTableDef> table_defs_;
+  TDbTableDefs table_defs_;
   std::vector<std::unique_ptr<TDbTableIO>> table_ios_;
   std::unique_ptr<TFlushTimer> timer_;
 
