@@ -1,0 +1,253 @@
+// zqpkg run as a process: commands, exit statuses, JSON shape, messages on stderr, and the peer
+// readers' test archives when they are present on this machine.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void Spit(const std::string& path, const std::string& data) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << data;
+}
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) {
+    if (c == '\'') q += "'\\''";
+    else q += c;
+  }
+  return q + "'";
+}
+
+class ZqpkgTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* bin = std::getenv("ZQ_BINARY_DIR");
+    tool_ = bin ? std::string(bin) + "/tools/zqpkg" : "";
+    if (tool_.empty() || ::access(tool_.c_str(), X_OK) != 0) GTEST_SKIP() << "zqpkg not built (ZQ_BINARY_DIR)";
+    char pattern[] = "/tmp/zqpkg-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    if (dir_.empty()) return;
+    std::error_code ec;
+    for (auto& e : fs::recursive_directory_iterator(dir_, ec))
+      fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(dir_, ec);
+  }
+  // Runs zqpkg with the arguments (already quoted where needed).
+  Result Zqpkg(const std::string& args) {
+    Result r;
+    std::string out = dir_ + "/.stdout", err = dir_ + "/.stderr";
+    int status = std::system((Quote(tool_) + " " + args + " >" + Quote(out) + " 2>" + Quote(err)).c_str());
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = Slurp(out);
+    r.err = Slurp(err);
+    return r;
+  }
+  std::string P(const std::string& name) const { return dir_ + "/" + name; }
+  void MakeSource() {
+    Spit(P("src/a.txt"), "alpha\n");
+    Spit(P("src/sub/b.txt"), std::string(100000, 'b'));
+    Spit(P("src/caf\xC3\xA9.txt"), "accent");
+    fs::create_directories(P("src/empty"));
+  }
+  std::string tool_, dir_;
+};
+
+TEST_F(ZqpkgTest, UsageErrorsExitTwo) {
+  Result r = Zqpkg("");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("list"), std::string::npos);
+  r = Zqpkg("frobnicate x");
+  EXPECT_EQ(r.status, 2);
+  r = Zqpkg("list --bogus x.zip");
+  EXPECT_EQ(r.status, 2);
+  r = Zqpkg("extract --overwrite sometimes a.zip out");
+  EXPECT_EQ(r.status, 2);
+  r = Zqpkg("--help");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("extract"), std::string::npos);
+}
+
+TEST_F(ZqpkgTest, MissingArchiveIsNotCreated) {
+  Result r = Zqpkg("list " + Quote(P("none.zip")));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "zqpkg: File \"" + P("none.zip") + "\" not found - Native error: 00012\n");
+  EXPECT_FALSE(fs::exists(P("none.zip")));
+  r = Zqpkg("extract " + Quote(P("none.zip")) + " " + Quote(P("out")));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_FALSE(fs::exists(P("none.zip")));
+}
+
+TEST_F(ZqpkgTest, CreateListExtractRoundTrip) {
+  MakeSource();
+  ASSERT_EQ(Zqpkg("create " + Quote(P("p.zip")) + " " + Quote(P("src"))).status, 0);
+  Result r = Zqpkg("list --json " + Quote(P("p.zip")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto doc = nlohmann::json::parse(r.out);
+  // Key order is part of the contract: checked on the raw text.
+  EXPECT_EQ(r.out.find("{\"prefix_size\":0,\"comment\":\"\",\"zip64\":false,\"rebuilt\":false,\"entries\":["), 0u);
+  ASSERT_EQ(doc["entries"].size(), 5u);
+  EXPECT_EQ(doc["entries"][0]["name"], "a.txt");
+  EXPECT_EQ(doc["entries"][1]["name"], "caf\xC3\xA9.txt");
+  EXPECT_EQ(doc["entries"][2]["name"], "empty/");
+  EXPECT_EQ(doc["entries"][2]["external_attributes"], 16);
+  EXPECT_EQ(doc["entries"][4]["name"], "sub/b.txt");
+  EXPECT_EQ(doc["entries"][4]["size"], 100000);
+  EXPECT_EQ(doc["entries"][4]["method"], 8);
+  EXPECT_EQ(doc["entries"][4]["encrypted"], false);
+  EXPECT_LT(doc["entries"][4]["compressed_size"].get<int>(), 1000);
+  size_t entry_keys = r.out.find("{\"name\":\"a.txt\",\"size\":6,\"compressed_size\":");
+  EXPECT_NE(entry_keys, std::string::npos);
+  EXPECT_NE(r.out.find("\"method\":8,\"crc32\":"), std::string::npos);
+  EXPECT_NE(r.out.find(",\"encrypted\":false,\"flags\":0,\"external_attributes\":32,\"dos_datetime\":"),
+            std::string::npos);
+
+  r = Zqpkg("list " + Quote(P("p.zip")));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("caf\xC3\xA9.txt"), std::string::npos);
+  EXPECT_NE(r.out.find("100000"), std::string::npos);
+
+  r = Zqpkg("extract " + Quote(P("p.zip")) + " " + Quote(P("out")));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Slurp(P("out/sub/b.txt")), std::string(100000, 'b'));
+  EXPECT_EQ(Slurp(P("out/caf\xC3\xA9.txt")), "accent");
+  EXPECT_TRUE(fs::is_directory(P("out/empty")));
+}
+
+TEST_F(ZqpkgTest, MasksExclusionAndRecursion) {
+  MakeSource();
+  ASSERT_EQ(Zqpkg("create --store " + Quote(P("p.zip")) + " " + Quote(P("src"))).status, 0);
+  EXPECT_EQ(Zqpkg("extract --mask '*.txt' --exclude 'sub/*' " + Quote(P("p.zip")) + " " + Quote(P("o1"))).status, 0);
+  EXPECT_TRUE(fs::exists(P("o1/a.txt")));
+  EXPECT_FALSE(fs::exists(P("o1/sub/b.txt")));
+  EXPECT_EQ(Zqpkg("extract --no-recurse --mask 'sub/*.txt' " + Quote(P("p.zip")) + " " + Quote(P("o2"))).status, 0);
+  EXPECT_TRUE(fs::exists(P("o2/sub/b.txt")));
+  EXPECT_FALSE(fs::exists(P("o2/a.txt")));
+}
+
+TEST_F(ZqpkgTest, EncryptedArchives) {
+  MakeSource();
+  ASSERT_EQ(Zqpkg("create --password 'p\xC3\xA4ss' " + Quote(P("e.zip")) + " " + Quote(P("src"))).status, 0);
+  Result r = Zqpkg("extract --password 'p\xC3\xA4ss' " + Quote(P("e.zip")) + " " + Quote(P("ok")));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Slurp(P("ok/a.txt")), "alpha\n");
+  r = Zqpkg("extract --password wrong --mask a.txt " + Quote(P("e.zip")) + " " + Quote(P("bad")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "zqpkg: a.txt: wrong password\n");
+  EXPECT_FALSE(fs::exists(P("bad/a.txt")));
+  if (std::system("command -v unzip >/dev/null 2>&1") == 0) {
+    // Info-ZIP takes the password as bytes: "ä" is E4 in code page 1252.
+    EXPECT_EQ(std::system(("unzip -tq -P $(printf 'p\\344ss') " + Quote(P("e.zip")) + " >/dev/null").c_str()), 0);
+  }
+}
+
+TEST_F(ZqpkgTest, CharactersOutsideCodePage1252AreRefused) {
+  MakeSource();
+  Spit(P("src2/\xE4\xB8\x96.txt"), "x");
+  Result r = Zqpkg("create " + Quote(P("w.zip")) + " " + Quote(P("src2")));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("Character U+4E16 cannot be represented in code page 1252"), std::string::npos);
+  EXPECT_FALSE(fs::exists(P("w.zip")));
+  ASSERT_EQ(Zqpkg("create " + Quote(P("p.zip")) + " " + Quote(P("src"))).status, 0);
+  r = Zqpkg("extract --mask '\xE4\xB8\x96' " + Quote(P("p.zip")) + " " + Quote(P("o")));
+  EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(ZqpkgTest, FailuresAreReportedAndTheRestExtracted) {
+  // Built with Python so that the hostile name is really in the archive.
+  if (std::system("command -v python3 >/dev/null 2>&1") != 0) GTEST_SKIP();
+  Spit(P("mk.py"), R"(
+import zipfile
+with zipfile.ZipFile('h.zip', 'w', zipfile.ZIP_DEFLATED) as z:
+    z.writestr('../evil.txt', 'evil')
+    z.writestr('good.txt', 'good')
+)");
+  ASSERT_EQ(std::system(("cd " + Quote(dir_) + " && python3 mk.py").c_str()), 0);
+  Result r = Zqpkg("extract " + Quote(P("h.zip")) + " " + Quote(P("out")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "zqpkg: Cannot create file \"" + P("out") + "/../evil.txt\" - Native error: 00019\n");
+  EXPECT_FALSE(fs::exists(P("evil.txt")));
+  EXPECT_EQ(Slurp(P("out/good.txt")), "good");
+}
+
+TEST_F(ZqpkgTest, OverwriteOptions) {
+  MakeSource();
+  ASSERT_EQ(Zqpkg("create " + Quote(P("p.zip")) + " " + Quote(P("src"))).status, 0);
+  Spit(P("out/a.txt"), "mine");
+  EXPECT_EQ(Zqpkg("extract --overwrite never --mask a.txt " + Quote(P("p.zip")) + " " + Quote(P("out"))).status, 0);
+  EXPECT_EQ(Slurp(P("out/a.txt")), "mine");
+  EXPECT_EQ(Zqpkg("extract --overwrite always --mask a.txt " + Quote(P("p.zip")) + " " + Quote(P("out"))).status, 0);
+  EXPECT_EQ(Slurp(P("out/a.txt")), "alpha\n");
+}
+
+TEST_F(ZqpkgTest, DamagedArchivesEndInMessages) {
+  Spit(P("zero.zip"), "");
+  Result r = Zqpkg("list " + Quote(P("zero.zip")));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "zqpkg: Invalid archive file. - Native error: 00035\n");
+  MakeSource();
+  ASSERT_EQ(Zqpkg("create " + Quote(P("p.zip")) + " " + Quote(P("src"))).status, 0);
+  std::string bytes = Slurp(P("p.zip"));
+  Spit(P("junk.zip"), bytes + "junk after the end");
+  r = Zqpkg("list --json " + Quote(P("junk.zip")));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(nlohmann::json::parse(r.out)["rebuilt"].get<bool>());
+}
+
+// The other readers' test archives, where this machine has them. Every case must end in an exit
+// status the contract allows, without a crash or a write outside the destination.
+TEST_F(ZqpkgTest, PeerArchivesNeverCrashOrEscape) {
+  const char* roots[] = {"/work/shared/peer-zip/go", "/work/shared/peer-zip/libzip"};
+  int seen = 0;
+  for (const char* root : roots) {
+    if (!fs::is_directory(root)) continue;
+    for (const auto& entry : fs::directory_iterator(root)) {
+      std::string name = entry.path().filename().string();
+      if (entry.path().extension() != ".zip") continue;
+      ++seen;
+      std::string dest = P("peer/" + name);
+      Result l = Zqpkg("list --json " + Quote(entry.path().string()));
+      EXPECT_TRUE(l.status == 0 || l.status == 2) << name << ": " << l.err;
+      if (l.status == 0) {
+        EXPECT_TRUE(nlohmann::json::accept(l.out)) << name;
+      }
+      Result x = Zqpkg("extract --password 1234 " + Quote(entry.path().string()) + " " + Quote(dest));
+      EXPECT_TRUE(x.status >= 0 && x.status <= 2) << name << ": " << x.err;
+    }
+  }
+  if (seen == 0) GTEST_SKIP() << "peer archives not present";
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "peer" || name[0] == '.') << "written outside the destinations: " << name;
+  }
+}
+
+}  // namespace
