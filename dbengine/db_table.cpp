@@ -1,0 +1,552 @@
+#include "dbengine/db_table.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "dbengine/data_source.h"
+#include "dbengine/db_error.h"
+#include "dbengine/table_io.h"
+
+namespace zq {
+namespace {
+
+// Position of a row in a list by record ID, -1 when absent.
+int FindRow(const TRowList& list, int32_t record_id) {
+  for (size_t i = 0; i < list.size(); ++i)
+    if (list[i].RecordId == record_id) return static_cast<int>(i);
+  return -1;
+}
+
+}  // namespace
+
+TDbTable::TDbTable(TComponent* owner) : TDbBufferedDataSet(owner), master_link_(this) {
+  master_link_.OnMasterChange = [this] { MasterChanged(); };
+  master_link_.OnMasterDisable = [this] { MasterDisabled(); };
+}
+
+TDbTable::~TDbTable() {
+  try {
+    Close();
+  } catch (...) {
+    // Closing while being destroyed: nothing is left to report the error to.
+  }
+  master_link_.SetDataSource(nullptr);
+}
+
+// ---------------------------------------------------------------- properties
+
+void TDbTable::SetTableName(const std::string& value) {
+  if (value == table_name_) return;
+  CheckInactive();
+  table_name_ = value;
+  FieldDefsChanged();
+}
+
+void TDbTable::SetDatabaseName(const std::string& value) {
+  const bool changed = value != DatabaseName();
+  TDbBufferedDataSet::SetDatabaseName(value);
+  if (changed && !Loading()) {
+    table_name_.clear();
+    index_name_.clear();
+  }
+}
+
+int TDbTable::ResolveIndex() const {
+  if (!table_io_) return -1;
+  int i = index_name_.empty() ? -1 : table_io_->IndexDefs().IndexOf(index_name_);
+  if (i < 0) i = table_io_->PrimaryIndex();
+  return i;
+}
+
+void TDbTable::SetIndexName(const std::string& value) {
+  if (!Active()) {
+    index_name_ = value;
+    if (value.empty()) current_index_ = -1;
+    return;
+  }
+  CheckBrowseMode();
+  index_name_ = value;
+  current_index_ = ResolveIndex();
+  LoadVisibleRows(false);
+  range_active_ = false;
+  if (master_link_.Active() && !master_link_.Fields().empty()) ApplyMasterRange();
+  // A filter in force keeps narrowing the rows of the new order.
+  if (Filtered()) ActivateFilter();
+  else First();
+}
+
+void TDbTable::SetMasterSource(TDataSource* value) {
+  // Walk the chain of masters: reaching this data set again would loop forever.
+  for (TDataSource* s = value; s; ) {
+    TDataSet* ds = s->DataSet();
+    if (!ds) break;
+    if (ds == this) throw EDatabaseError("Circular datalinks are not allowed");
+    s = ds->DataSource();
+  }
+  if (value && value->IsLinkedTo(this) && value != master_link_.DataSource())
+    throw EDatabaseError("Circular datalinks are not allowed");
+  master_link_.SetDataSource(value);
+}
+
+int TDbTable::RecordCount() { return Active() ? RowCount() : 0; }
+
+int TDbTable::TableFieldCount() const { return table_io_ ? table_io_->FieldDefs().Count() : 0; }
+
+bool TDbTable::BookmarkValid(const TBookmark& bookmark) {
+  if (!Active() || bookmark.size() != 4 || !visible_) return false;
+  int32_t id;
+  std::memcpy(&id, bookmark.data(), 4);
+  return FindRow(*visible_, id) >= 0;
+}
+
+bool TDbTable::GetCanModify() {
+  return can_modify_ && !read_only_ && !DatabaseReadOnly();
+}
+
+// ---------------------------------------------------------------- open and close
+
+void TDbTable::InternalOpen() {
+  TDbTableIO* io = FindTableIO(table_name_);
+  if (!io) throw EDatabaseError(FormatMessage("Table '%s' not found", {table_name_}));
+  io->Open();
+  table_io_ = io;
+  table_io_opened_ = true;
+  visible_ = std::make_unique<TRowList>();
+  update_batch_ = 0;
+  current_row_ = -1;
+  range_active_ = false;
+  SetBookmarkSize(4);
+  can_modify_ = true;
+  InternalInitFieldDefs();
+  if (!HasPersistentDataFields()) CreateFields();
+  BindFields(true);
+  IndexDefs().Clear();
+  for (int i = 0; i < io->IndexDefs().Count(); ++i) {
+    const TDbIndexDef& d = io->IndexDefs().Item(i);
+    std::string names;
+    for (int32_t no : d.FieldNumbers) {
+      if (no < 0 || no >= io->FieldDefs().Count()) continue;
+      if (!names.empty()) names += ",";
+      names += io->FieldDefs().Item(no).Name();
+    }
+    TIndexOptions options = 0;
+    if (d.Options & tiPrimary) options |= ixPrimary;
+    if (d.Options & tiUnique) options |= ixUnique;
+    if (d.Options & tiDescending) options |= ixDescending;
+    if (d.Options & tiCaseInsensitive) options |= ixCaseInsensitive;
+    IndexDefs().Add(d.Name(), names, options);
+  }
+  current_index_ = ResolveIndex();
+  LoadVisibleRows(true);
+  ComputeRecordLayout();
+  AllocateKeyBuffers();
+}
+
+void TDbTable::InternalInitFieldDefs() {
+  if (!table_io_) return;
+  FieldDefs().Clear();
+  for (int i = 0; i < table_io_->FieldDefs().Count(); ++i) {
+    const TDbFieldDef& d = table_io_->FieldDefs().Item(i);
+    const auto type = static_cast<TFieldType>(d.FieldType);
+    FieldDefs().Add(d.Name(), type, IsStringType(type) ? d.FieldSize : 0, false);
+  }
+}
+
+void TDbTable::InternalClose() {
+  FreeKeyBuffers();
+  if (table_io_ && table_io_opened_) table_io_->Close();
+  table_io_opened_ = false;
+  table_io_ = nullptr;
+  visible_.reset();
+  BindFields(false);
+  DestroyFields();
+  current_row_ = -1;
+  can_modify_ = false;
+  range_active_ = false;
+}
+
+void TDbTable::DoAfterOpen() {
+  if (master_link_.Active() && !master_link_.Fields().empty()) {
+    ApplyMasterRange();
+    if (!Filtered()) First();
+  }
+  if (Filtered()) ActivateFilter();
+  TDbBufferedDataSet::DoAfterOpen();
+}
+
+void TDbTable::LoadVisibleRows(bool reread_slots) {
+  const int list = current_index_ + 1;
+  table_io_->LoadRowList(list, reread_slots);
+  if (!visible_) visible_ = std::make_unique<TRowList>();
+  *visible_ = table_io_->RowList(list);
+}
+
+void TDbTable::ReadRecordData(TRecordBuffer buffer, int row) {
+  if (!visible_ || row < 0 || row >= RowCount()) return;
+  TFieldBuffers buffers;
+  BuildFieldBuffers(buffer, buffers, TableFieldCount());
+  table_io_->ReadRecord(buffers, *visible_, row);
+}
+
+// ---------------------------------------------------------------- posting
+
+void TDbTable::Post() {
+  TDbBufferedDataSet::Post();
+  if (State() == TDataSetState::dsSetKey) {
+    DataEvent(TDataEvent::deCheckBrowseMode, nullptr);
+    SetState(TDataSetState::dsBrowse);
+    DataEvent(TDataEvent::deDataSetChange, nullptr);
+  }
+}
+
+void TDbTable::InternalPost() {
+  if (State() == TDataSetState::dsEdit) return ModifyCurrentRow();
+  if (GetBookmarkFlag(ActiveBuffer()) == TBookmarkFlag::bfEOF) current_row_ = RowCount();
+  AddRow(ActiveBuffer());
+}
+
+void TDbTable::InternalAddRecord(TRecordBuffer buffer, bool append) {
+  if (append) current_row_ = RowCount();
+  AddRow(buffer);
+}
+
+int TDbTable::KeyPosition(const TFieldBuffers& buffers) {
+  int result = 0;
+  const int p = table_io_->FindKey(buffers, *visible_, false, 0, result, current_index_);
+  if (result == -2) return 0;
+  return result == -1 ? p : p + 1;
+}
+
+void TDbTable::AddRow(TRecordBuffer buffer) {
+  TFieldBuffers buffers;
+  BuildFieldBuffers(buffer, buffers, TableFieldCount());
+  table_io_->AppendRecord(buffers, false, [&](int list, int position, const TRowRef& row) {
+    if (list == -1) {
+      if (current_index_ == -1) {
+        visible_->push_back(row);
+        current_row_ = static_cast<int>(visible_->size()) - 1;
+      }
+      return;
+    }
+    if (list != current_index_) return;
+    int p = FilterOrRangeActive() ? KeyPosition(buffers) : position;
+    p = std::clamp(p, 0, static_cast<int>(visible_->size()));
+    visible_->insert(visible_->begin() + p, row);
+    current_row_ = p;
+  });
+}
+
+void TDbTable::ModifyCurrentRow() {
+  const int physical = table_io_->PhysicalPosition(*visible_, current_row_);
+  if (physical < 0) throw EDatabaseError("Record not found");
+  const int32_t id = RowRecordId(current_row_);
+  TFieldBuffers buffers;
+  BuildFieldBuffers(ActiveBuffer(), buffers, TableFieldCount());
+  table_io_->ModifyRecord(
+      buffers, physical,
+      [&](int index, int old_position, int new_position) {
+        if (index != current_index_) return;
+        const int from = FindRow(*visible_, id);
+        if (from < 0) return;
+        const TRowRef ref = (*visible_)[static_cast<size_t>(from)];
+        visible_->erase(visible_->begin() + from);
+        int to;
+        if (FilterOrRangeActive()) {
+          to = KeyPosition(buffers);
+        } else {
+          // new_position counts places in the list that still holds the row.
+          to = new_position > old_position ? new_position - 1 : new_position;
+        }
+        to = std::clamp(to, 0, static_cast<int>(visible_->size()));
+        visible_->insert(visible_->begin() + to, ref);
+        current_row_ = to;
+      },
+      false);
+}
+
+void TDbTable::InternalDelete() {
+  const int physical = table_io_->PhysicalPosition(*visible_, current_row_);
+  if (physical < 0) throw EDatabaseError("Record not found");
+  table_io_->DeleteRecord(physical, false);
+  visible_->erase(visible_->begin() + current_row_);
+  if (current_row_ >= RowCount()) --current_row_;
+}
+
+void TDbTable::InternalRefresh() {
+  const int32_t id = current_row_ >= 0 && current_row_ < RowCount() ? RowRecordId(current_row_) : -1;
+  if (range_active_ && current_index_ < 0) throw EDatabaseError("No index currently active");
+  LoadVisibleRows(true);
+  if (range_active_) ApplyMasterRange();
+  if (Filtered()) {
+    // Narrow the rows again without moving: the refresh puts the cursor back itself.
+    const TDataSetState old = SetTempState(TDataSetState::dsFilter);
+    TRecordBuffer saved = filter_buffer_;
+    filter_buffer_ = TempBuffer();
+    try {
+      PrepareFilter();
+      TRowList accepted;
+      for (int i = 0; i < RowCount(); ++i) {
+        ReadRecordData(TempBuffer(), i);
+        if (RowAccepted()) accepted.push_back((*visible_)[static_cast<size_t>(i)]);
+      }
+      *visible_ = std::move(accepted);
+    } catch (...) {
+      RestoreState(old);
+      filter_buffer_ = saved;
+      throw;
+    }
+    RestoreState(old);
+    filter_buffer_ = saved;
+  }
+  const int row = id >= 0 ? FindRow(*visible_, id) : -1;
+  current_row_ = row >= 0 ? row : std::min(current_row_, RowCount() - 1);
+}
+
+// ---------------------------------------------------------------- filtering
+
+void TDbTable::ActivateFilter() {
+  const TDataSetState old = SetTempState(TDataSetState::dsFilter);
+  (void)old;
+  TRecordBuffer saved = filter_buffer_;
+  filter_buffer_ = ActiveBuffer();
+  const bool hour_glass = SessionHourGlass();
+  if (hour_glass) ShowWaitCursor(true);
+  auto finish = [&] {
+    if (hour_glass) ShowWaitCursor(false);
+    filter_buffer_ = saved;
+    RestoreState(TDataSetState::dsBrowse);
+    current_row_ = -1;
+  };
+  try {
+    PrepareFilter();
+    TRowList accepted;
+    const int rows = RowCount();
+    for (int i = 0; i < rows; ++i) {
+      current_row_ = i;
+      ReadRecordData(filter_buffer_, i);
+      if (RowAccepted()) accepted.push_back((*visible_)[static_cast<size_t>(i)]);
+      if (OnFilterProgress) OnFilterProgress(*this, FilterProgressPercent(i, rows));
+    }
+    if (static_cast<int>(accepted.size()) != rows) *visible_ = std::move(accepted);
+  } catch (...) {
+    finish();
+    First();
+    throw;
+  }
+  finish();
+  First();
+}
+
+void TDbTable::DeactivateFilter() {
+  LoadVisibleRows(false);
+  range_active_ = false;
+  // A detail keeps following its master: the master's range comes back.
+  if (master_link_.Active() && !master_link_.Fields().empty()) ApplyMasterRange();
+  current_row_ = -1;
+  First();
+  can_modify_ = true;
+}
+
+// ---------------------------------------------------------------- master and detail
+
+void TDbTable::MasterChanged() {
+  if (!Active()) return;
+  CheckBrowseMode();
+  ApplyMasterRange();
+  if (Filtered()) ActivateFilter();
+  else First();
+}
+
+void TDbTable::MasterDisabled() {
+  if (!Active()) return;
+  LoadVisibleRows(false);
+  range_active_ = false;
+  can_modify_ = true;
+  current_row_ = -1;
+  Resync();
+  if (Filtered()) ActivateFilter();
+  else First();
+}
+
+void TDbTable::ApplyMasterRange() {
+  if (!master_link_.Active() || master_link_.Fields().empty()) return;
+  if (current_index_ < 0) return;
+  const TDbIndexDef& def = table_io_->IndexDefs().Item(current_index_);
+  const int n = static_cast<int>(
+      std::min(master_link_.Fields().size(), def.FieldNumbers.size()));
+  if (n == 0) return;
+  TRecordBuffer start = key_buffers_[1];
+  TRecordBuffer end = key_buffers_[2];
+  InternalInitRecord(start);
+  InternalInitRecord(end);
+  TRecordBuffer saved = filter_buffer_;
+  const TDataSetState old = SetTempState(TDataSetState::dsFilter);
+  try {
+    for (TRecordBuffer b : {start, end}) {
+      filter_buffer_ = b;
+      for (int k = 0; k < n; ++k) {
+        const int no = def.FieldNumbers[static_cast<size_t>(k)];
+        TField* f = Fields().FieldByNumber(no + 1);
+        if (!f)
+          throw EDatabaseError(
+              FormatMessage("Field '%s' not found", {table_io_->FieldDefs().Item(no).Name()}));
+        f->SetValue(master_link_.Fields()[static_cast<size_t>(k)]->Value());
+      }
+    }
+  } catch (...) {
+    RestoreState(old);
+    filter_buffer_ = saved;
+    throw;
+  }
+  RestoreState(old);
+  filter_buffer_ = saved;
+
+  TFieldBuffers start_buffers, end_buffers;
+  BuildFieldBuffers(start, start_buffers, TableFieldCount());
+  BuildFieldBuffers(end, end_buffers, TableFieldCount());
+  table_io_->LoadRowList(current_index_ + 1, false);
+  const TRowList& list = table_io_->RowList(current_index_ + 1);
+  TRowList rows;
+  if (!list.empty()) {
+    int r1 = 0, r2 = 0;
+    int lo = table_io_->FindKeyBound(start_buffers, list, false, n, r1, true, current_index_);
+    if (r1 == 1) ++lo;
+    int hi = table_io_->FindKeyBound(end_buffers, list, false, n, r2, false, current_index_);
+    if (r2 == -1) --hi;
+    for (int i = std::max(lo, 0); i <= hi && i < static_cast<int>(list.size()); ++i)
+      rows.push_back(list[static_cast<size_t>(i)]);
+  }
+  *visible_ = std::move(rows);
+  range_key_count_ = n;
+  range_active_ = true;
+  current_row_ = -1;
+}
+
+// ---------------------------------------------------------------- locate and lookup
+
+int TDbTable::IndexForFields(const std::vector<TField*>& fields, bool case_insensitive) const {
+  bool has_text = false;
+  for (TField* f : fields) has_text = has_text || IsStringType(f->DataType());
+  for (int i = 0; i < table_io_->IndexDefs().Count(); ++i) {
+    const TDbIndexDef& d = table_io_->IndexDefs().Item(i);
+    if (d.FieldNumbers.size() != fields.size()) continue;
+    bool same = true;
+    for (size_t k = 0; k < fields.size() && same; ++k)
+      same = d.FieldNumbers[k] == fields[k]->FieldNo() - 1;
+    if (!same) continue;
+    if (has_text && ((d.Options & tiCaseInsensitive) != 0) != case_insensitive) continue;
+    return i;
+  }
+  return -1;
+}
+
+int TDbTable::LocateRow(const std::string& key_fields, const Variant& key_values,
+                        TLocateOptions options) {
+  const std::vector<TField*> fields = GetFieldList(key_fields);
+  if (fields.empty() || !visible_) return -1;
+  for (TField* f : fields)
+    if (f->Calculated() || f->IsBlob())
+      throw EDatabaseError(FormatMessage("Field '%s' cannot be a search key", {f->FieldName()}));
+  std::vector<Variant> values;
+  if (fields.size() == 1) {
+    if (key_values.kind() == Variant::Kind::Array) {
+      const auto& a = key_values.get<std::vector<Variant>>();
+      values.push_back(a.empty() ? Variant() : a[0]);
+    } else {
+      values.push_back(key_values);
+    }
+  } else {
+    if (key_values.kind() != Variant::Kind::Array ||
+        key_values.get<std::vector<Variant>>().size() < fields.size())
+      throw EDatabaseError("Invalid variant type conversion");
+    values = key_values.get<std::vector<Variant>>();
+  }
+  const bool partial = (options & loPartialKey) != 0;
+  const bool ci = (options & loCaseInsensitive) != 0;
+
+  TRecordBuffer key = TempBuffer();
+  InternalInitRecord(key);
+  TRecordBuffer saved = filter_buffer_;
+  filter_buffer_ = key;
+  const TDataSetState old = SetTempState(TDataSetState::dsFilter);
+  int row = -1;
+  try {
+    for (size_t i = 0; i < fields.size(); ++i) fields[i]->SetValue(values[i]);
+    const int index = IndexForFields(fields, ci);
+    if (index >= 0) {
+      TFieldBuffers buffers;
+      BuildFieldBuffers(key, buffers, TableFieldCount());
+      table_io_->LoadRowList(index + 1, false);
+      const TRowList& list = table_io_->RowList(index + 1);
+      int result = 0;
+      // The first equal entry in index order, so the same row wins as in a scan of that order.
+      const int p = table_io_->FindKeyBound(buffers, list, partial, static_cast<int>(fields.size()),
+                                            result, true, index);
+      if (result == 0) {
+        if (index == current_index_ && !FilterOrRangeActive()) row = p;
+        else row = FindRow(*visible_, list[static_cast<size_t>(p)].RecordId);
+      }
+    } else {
+      TMemoryStream stored;
+      for (int r = 0; r < RowCount() && row < 0; ++r) {
+        bool equal = true;
+        for (TField* f : fields) {
+          stored.Clear();
+          table_io_->ReadStoredField(stored, RowRecordId(r), f->FieldNo() - 1);
+          if (TDbTableIO::CompareValues(key + FieldOffset(f->FieldNo()), f->DataSize(),
+                                        stored.Memory(), stored.Size(), partial, ci,
+                                        f->DataType()) != 0) {
+            equal = false;
+            break;
+          }
+        }
+        if (equal) row = r;
+      }
+    }
+  } catch (...) {
+    RestoreState(old);
+    filter_buffer_ = saved;
+    throw;
+  }
+  RestoreState(old);
+  filter_buffer_ = saved;
+  return row;
+}
+
+bool TDbTable::Locate(const std::string& key_fields, const Variant& key_values,
+                      TLocateOptions options) {
+  CheckBrowseMode();
+  DoBeforeScroll();
+  const int row = LocateRow(key_fields, key_values, options);
+  if (row < 0) return false;
+  current_row_ = row;
+  Resync();
+  DoAfterScroll();
+  return true;
+}
+
+Variant TDbTable::Lookup(const std::string& key_fields, const Variant& key_values,
+                         const std::string& result_fields) {
+  CheckBrowseMode();
+  Variant result;
+  const int row = LocateRow(key_fields, key_values, 0);
+  if (row < 0) return result;
+  TRecordBuffer buffer = TempBuffer();
+  TRecordBuffer saved = filter_buffer_;
+  filter_buffer_ = buffer;
+  const TDataSetState old = SetTempState(TDataSetState::dsFilter);
+  try {
+    ReadRecordData(buffer, row);
+    CalculateFields(buffer);
+    result = FieldValues(result_fields);
+  } catch (...) {
+    RestoreState(old);
+    filter_buffer_ = saved;
+    throw;
+  }
+  RestoreState(old);
+  filter_buffer_ = saved;
+  return result;
+}
+
+}  // namespace zq
