@@ -77,6 +77,7 @@ double TExprNode::AsDouble() const {
 bool TExprNode::AsBoolean() const { return !Data.empty() && Data[0] != 0; }
 
 std::string TExprNode::AsString() const {
+  if (Data.empty()) return std::string();
   const auto* begin = reinterpret_cast<const char*>(Data.data());
   const void* nul = std::memchr(begin, 0, Data.size());
   const size_t length = nul ? static_cast<const char*>(nul) - begin : Data.size();

@@ -1,22 +1,31 @@
 #include "dbengine/expr_parser.h"
 
+#include <utility>
+
 #include "dbengine/db_error.h"
 
 namespace zq {
 
 void TExprParserBase::Parse(const std::string& text) {
-  nodes_.Clear();
+  building_.Clear();
   SetText(text);
   try {
     NextToken();
     TExprNode* root = ParseExpression();
     if (Token() != etEnd) throw EDatabaseError("Filter expression incorrectly terminated");
     CheckRoot(*root);
-    nodes_.Root = root;
+    building_.Root = root;
   } catch (...) {
-    nodes_.Clear();
+    building_.Clear();
     throw;
   }
+  std::swap(nodes_, building_);
+  building_.Clear();
+}
+
+void TExprParserBase::Clear() {
+  nodes_.Clear();
+  building_.Clear();
 }
 
 Variant TExprParserBase::Evaluate(TFilterOptions options) {

@@ -21,12 +21,15 @@ class TExprParserBase : public TSyntaxParserBase {
  public:
   ~TExprParserBase() override = default;
 
-  // Parses `text`, replacing the previous expression. On failure (EDatabaseError, or the
-  // conversion error of a constant) no expression is kept.
+  // Parses `text` and, when that succeeds, replaces the previous expression with it. A text that
+  // fails (EDatabaseError with the reason) leaves the previous expression in force.
   void Parse(const std::string& text);
   // Evaluates the expression for the current record; a boolean Variant. Without a parsed
   // expression: true (nothing restricts the rows).
   Variant Evaluate(TFilterOptions options);
+
+  // Drops the expression: every row passes again.
+  void Clear();
 
   bool HasExpression() const { return nodes_.Root != nullptr; }
   const TExprNodes& Nodes() const { return nodes_; }
@@ -40,10 +43,12 @@ class TExprParserBase : public TSyntaxParserBase {
   // Checks a finished tree before it is kept.
   virtual void CheckRoot(TExprNode& root) = 0;
 
-  TExprNode* NewNode(TExprNodeKind kind) { return nodes_.NewNode(kind); }
+  // Nodes of the expression being parsed.
+  TExprNode* NewNode(TExprNodeKind kind) { return building_.NewNode(kind); }
 
  private:
-  TExprNodes nodes_;
+  TExprNodes nodes_;     // the expression in force
+  TExprNodes building_;  // the one being parsed
 };
 
 }  // namespace zq

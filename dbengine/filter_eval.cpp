@@ -103,8 +103,12 @@ void TFilterParser::LoadField(TExprNode& node) {
   }
   const std::span<const uint8_t> data = source_.FilterFieldData(node.FieldIndex);
   if (IsText(node.DataType)) {
+    if (data.empty()) {
+      node.SetString(std::string());
+      return;
+    }
     const auto* chars = reinterpret_cast<const char*>(data.data());
-    const void* nul = data.empty() ? nullptr : std::memchr(chars, 0, data.size());
+    const void* nul = std::memchr(chars, 0, data.size());
     const size_t length = nul ? static_cast<const char*>(nul) - chars : data.size();
     node.SetString(std::string(chars, length));
     return;
@@ -118,7 +122,7 @@ void TFilterParser::LoadField(TExprNode& node) {
   }
   const size_t width = StoredWidth(node.DataType);
   node.Data.assign(width, 0);
-  std::memcpy(node.Data.data(), data.data(), std::min(width, data.size()));
+  if (!data.empty()) std::memcpy(node.Data.data(), data.data(), std::min(width, data.size()));
 }
 
 void TFilterParser::EvaluateNode(TExprNode& node, TFilterOptions options) {

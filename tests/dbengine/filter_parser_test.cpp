@@ -50,14 +50,26 @@ TEST_F(FilterParse, EveryMessageHasATextThatProvokesIt) {
   EXPECT_EQ(ParseError("Stamp = '2/30/2020'"), "'2/30/2020' is not a valid date and time");
 }
 
-TEST_F(FilterParse, AFailedParseKeepsNoExpression) {
+TEST_F(FilterParse, AFailedParseKeepsThePreviousExpression) {
+  source.SetRaw<int32_t>("Qty", 2);
   parser.Parse("Qty = 1");
-  EXPECT_TRUE(parser.HasExpression());
-  EXPECT_NE(ParseError("Qty = "), "");
+  ASSERT_TRUE(parser.HasExpression());
+  const size_t count = parser.Nodes().Count();
+  for (const char* bad : {"Qty = ", "Qty = 'x'", "Nope = 2", "(Qty = 2", "Qty = 2 #"}) {
+    EXPECT_NE(ParseError(bad), "") << bad;
+    EXPECT_TRUE(parser.HasExpression()) << bad;
+    EXPECT_EQ(parser.Nodes().Count(), count) << bad;
+    EXPECT_FALSE(parser.Evaluate({}).get<bool>()) << bad;  // still Qty = 1
+  }
+  parser.Parse("Qty = 2");
+  EXPECT_TRUE(parser.Evaluate({}).get<bool>());
+  // Without an expression every row passes.
+  parser.Clear();
   EXPECT_FALSE(parser.HasExpression());
   EXPECT_EQ(parser.Nodes().Count(), 0u);
-  // With no expression every row passes.
   EXPECT_TRUE(parser.Evaluate({}).get<bool>());
+  TFilterParser fresh(source);
+  EXPECT_TRUE(fresh.Evaluate({}).get<bool>());
 }
 
 TEST_F(FilterParse, PrecedenceAndAssociativity) {
