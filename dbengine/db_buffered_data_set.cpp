@@ -31,8 +31,15 @@ TDbBufferedDataSet::~TDbBufferedDataSet() = default;
 void TDbBufferedDataSet::SetMediumType(TDbMediumType value) {
   if (value == medium_type_) return;
   CheckInactive();
-  ApplyMediumTypeToDatabase(value);
+  // Stored first: the database copies the value back to its registered data sets.
+  const TDbMediumType previous = medium_type_;
   medium_type_ = value;
+  try {
+    ApplyMediumTypeToDatabase(value);
+  } catch (...) {
+    medium_type_ = previous;
+    throw;
+  }
 }
 
 void TDbBufferedDataSet::SetPassword(const std::string& password) {
@@ -50,6 +57,9 @@ void TDbBufferedDataSet::ComputeRecordLayout() {
   for (int i = 0; i < Fields().Count(); ++i) {
     TField& f = Fields()[i];
     if (f.FieldNo() <= 0) continue;
+    // A blob slot holds a stream pointer: keep it aligned for the table layer, which reads it
+    // in place.
+    if (f.IsBlob()) data_size_ = (data_size_ + alignof(void*) - 1) / alignof(void*) * alignof(void*);
     field_offsets_[static_cast<size_t>(f.FieldNo())] = data_size_;
     data_size_ += f.DataSize();
   }

@@ -3,8 +3,9 @@
 //
 // Record buffer:
 //   physical fields   for each field with a field number > 0, in field-list order: blob fields a
-//                     pointer to the buffer's TOptimBlobStream, other fields their native value
-//                     (the stored encoding of the file format; no null marker)
+//                     pointer to the buffer's TOptimBlobStream (at a pointer-aligned offset),
+//                     other fields their native value (the stored encoding of the file format;
+//                     no null marker)
 //   calculated fields has-value byte and value of each calculated field
 //   bookmark          4 bytes: record ID
 //   bookmark flag     1 byte

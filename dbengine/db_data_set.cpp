@@ -14,7 +14,7 @@ TDbDataSet::TDbDataSet(TComponent* owner) : TComponent(owner) {
   NotifyOwner(TOperation::opInsert);
 }
 
-TDbDataSet::~TDbDataSet() = default;
+TDbDataSet::~TDbDataSet() { NotifyOwner(TOperation::opRemove); }
 
 void TDbDataSet::SetDatabaseName(const std::string& value) {
   if (Loading()) {

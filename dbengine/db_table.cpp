@@ -422,6 +422,81 @@ void TDbTable::ApplyMasterRange() {
   current_row_ = -1;
 }
 
+// ---------------------------------------------------------------- key searches
+
+void TDbTable::SetKey() {
+  CheckBrowseMode();
+  if (current_index_ < 0) throw EDatabaseError("No index currently active");
+  key_buffer_ = key_buffers_[0];
+  InternalInitRecord(key_buffer_);
+  for (int i = 0; i < Fields().Count(); ++i) Fields()[i].SetModified(false);
+  SetState(TDataSetState::dsSetKey);
+  DataEvent(TDataEvent::deDataSetChange, nullptr);
+}
+
+bool TDbTable::SearchKey(TRecordBuffer key, int key_field_count) {
+  if (current_index_ < 0) throw EDatabaseError("No index currently active");
+  TFieldBuffers buffers;
+  BuildFieldBuffers(key, buffers, TableFieldCount());
+  table_io_->LoadRowList(current_index_ + 1, false);
+  const TRowList& list = table_io_->RowList(current_index_ + 1);
+  int result = 0;
+  const int p =
+      table_io_->FindKeyBound(buffers, list, false, key_field_count, result, true, current_index_);
+  if (result != 0) return false;
+  const int row = FilterOrRangeActive() ? FindRow(*visible_, list[static_cast<size_t>(p)].RecordId) : p;
+  if (row < 0) return false;
+  DoBeforeScroll();
+  current_row_ = row;
+  Resync();
+  DoAfterScroll();
+  return true;
+}
+
+bool TDbTable::GotoKey() {
+  if (State() != TDataSetState::dsSetKey) CheckBrowseMode();
+  if (current_index_ < 0) throw EDatabaseError("No index currently active");
+  // The key ends after the last index field that was assigned.
+  const TDbIndexDef& def = table_io_->IndexDefs().Item(current_index_);
+  int count = 0;
+  for (size_t k = 0; k < def.FieldNumbers.size(); ++k)
+    if (TField* f = Fields().FieldByNumber(def.FieldNumbers[k] + 1); f && f->Modified())
+      count = static_cast<int>(k) + 1;
+  if (State() == TDataSetState::dsSetKey) Post();
+  if (count == 0) return false;
+  return SearchKey(key_buffers_[0], count);
+}
+
+bool TDbTable::FindKey(const std::vector<Variant>& values) {
+  CheckBrowseMode();
+  if (current_index_ < 0) throw EDatabaseError("No index currently active");
+  const TDbIndexDef& def = table_io_->IndexDefs().Item(current_index_);
+  const int count = static_cast<int>(std::min(values.size(), def.FieldNumbers.size()));
+  if (count == 0) return false;
+  TRecordBuffer key = key_buffers_[3];
+  InternalInitRecord(key);
+  TRecordBuffer saved = filter_buffer_;
+  filter_buffer_ = key;
+  const TDataSetState old = SetTempState(TDataSetState::dsFilter);
+  try {
+    for (int k = 0; k < count; ++k) {
+      const int no = def.FieldNumbers[static_cast<size_t>(k)];
+      TField* f = Fields().FieldByNumber(no + 1);
+      if (!f)
+        throw EDatabaseError(
+            FormatMessage("Field '%s' not found", {table_io_->FieldDefs().Item(no).Name()}));
+      f->SetValue(values[static_cast<size_t>(k)]);
+    }
+  } catch (...) {
+    RestoreState(old);
+    filter_buffer_ = saved;
+    throw;
+  }
+  RestoreState(old);
+  filter_buffer_ = saved;
+  return SearchKey(key, count);
+}
+
 // ---------------------------------------------------------------- locate and lookup
 
 int TDbTable::IndexForFields(const std::vector<TField*>& fields, bool case_insensitive) const {

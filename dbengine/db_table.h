@@ -48,6 +48,14 @@ class TDbTable : public TDbBufferedDataSet {
   Variant Lookup(const std::string& key_fields, const Variant& key_values,
                  const std::string& result_fields) override;
 
+  // Key searches on the current index: SetKey enters set-key state on an empty key buffer, where
+  // field assignments set key values; GotoKey leaves it and moves to the first row whose leading
+  // key fields (as many as were assigned) equal the key. FindKey does both with the values given
+  // for the leading fields. "No index currently active" in physical order.
+  void SetKey();
+  bool GotoKey();
+  bool FindKey(const std::vector<Variant>& values);
+
   // The table storage object in use (present while open).
   TDbTableIO* TableIO() const { return table_io_; }
 
@@ -91,6 +99,7 @@ class TDbTable : public TDbBufferedDataSet {
   // Search of Locate and Lookup: the visible row, or -1.
   int LocateRow(const std::string& key_fields, const Variant& key_values, TLocateOptions options);
   int IndexForFields(const std::vector<TField*>& fields, bool case_insensitive) const;
+  bool SearchKey(TRecordBuffer key, int key_field_count);
 
   std::string table_name_;
   std::string index_name_;
