@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cctype>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <vector>
 
@@ -175,10 +177,18 @@ bool IsRemovableDrive(const std::string& path) {
     }
     probe = parent;
   }
+  // Devices do not change their kind while the program runs: remember the answer per device.
+  static std::mutex mutex;
+  static std::map<dev_t, bool> known;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto it = known.find(st.st_dev);
+  if (it != known.end()) return it->second;
   std::ostringstream dev;
   dev << "/sys/dev/block/" << major(st.st_dev) << ":" << minor(st.st_dev);
   // A partition's own folder has no "removable" flag; its disk's folder (the parent) has.
-  return ReadFlag(dev.str() + "/removable") || ReadFlag(dev.str() + "/../removable");
+  bool removable = ReadFlag(dev.str() + "/removable") || ReadFlag(dev.str() + "/../removable");
+  known.emplace(st.st_dev, removable);
+  return removable;
 }
 
 uint64_t AvailablePhysicalMemory() {

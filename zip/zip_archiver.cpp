@@ -389,6 +389,7 @@ void TZipBaseArchiver::ExtractOne(int index, const std::string& base_folder) {
   if ((attributes & 0x10) != 0 || (!stored.empty() && stored.back() == '/')) return;
 
   std::string dest = root + path;
+  if (DirectoryExists(Host(dest))) RaiseNative(19, {dest});  // a folder is in the way
   if (PathExists(Host(dest))) {
     if (!options_.ReplaceReadOnly && FileIsReadOnly(Host(dest))) return;
     uint32_t entry_time = static_cast<uint32_t>(entry.CentralDir.LastModFileDate) << 16 |
@@ -555,16 +556,12 @@ bool TZipBaseArchiver::DecodeEntry(int index, TStream& out) {
 
   uint32_t crc = 0;
   uint64_t out_count = 0;
-  bool write_failed = false;
   // Passes produced bytes on; false once more than the directory promises arrives.
   auto emit = [&](const uint8_t* data, size_t n) {
     if (n == 0) return true;
     if (out_count + n > expected_size) return false;
     crc = ZipCrc32(crc, data, n);
-    if (out.Write(data, static_cast<int64_t>(n)) != static_cast<int64_t>(n)) {
-      write_failed = true;
-      return false;
-    }
+    if (out.Write(data, static_cast<int64_t>(n)) != static_cast<int64_t>(n)) return false;  // disk full
     out_count += n;
     return true;
   };
@@ -579,7 +576,7 @@ bool TZipBaseArchiver::DecodeEntry(int index, TStream& out) {
     if (inflate(&zs, Z_NO_FLUSH) < 0 && zs.avail_in != 0) return false;
   }
 
-  uint64_t available_memory = AvailablePhysicalMemory();
+  uint64_t available_memory = 0;  // asked only when a chunk is large enough to be halved
   int64_t consumed = 0;
   bool stream_end = false;
   while (consumed < compressed && !stream_end) {
@@ -592,6 +589,7 @@ bool TZipBaseArchiver::DecodeEntry(int index, TStream& out) {
       }
     }
     int64_t chunk = std::min<int64_t>(kInputChunk, compressed - consumed);
+    if (chunk >= 512 && available_memory == 0) available_memory = AvailablePhysicalMemory();
     while (chunk >= 512 && available_memory > 0 &&
            EstimateOutput(local.UncompressedSize, local.CompressedSize, chunk) >= available_memory / 20)
       chunk /= 2;
@@ -618,8 +616,7 @@ bool TZipBaseArchiver::DecodeEntry(int index, TStream& out) {
     }
     consumed += chunk;
   }
-  (void)write_failed;
-  return out_count == expected_size && (skip_file_ || ~crc == ~cd.Crc32);
+  return out_count == expected_size && (skip_file_ || crc == cd.Crc32);
 }
 
 // ---- TZipArchiver ----
