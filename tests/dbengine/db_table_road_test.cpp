@@ -236,5 +236,34 @@ TEST_F(DbTableRoad, DatabaseClosingItsDataSets) {
   db->SetKeepConnection(false);
 }
 
+// Reaches the record hook directly, as the framework does.
+class ExposedTable : public TDbTable {
+ public:
+  using TDbTable::GetRecord;
+  using TDbTable::InternalFirst;
+  using TDbTable::TempBuffer;
+};
+
+TEST_F(DbTableRoad, CheckedReadOfAMissingRecordAndMediumTypeChanges) {
+  const std::string path = Create("scg.zqc", ConfigSchema());
+  ExposedTable t;
+  t.SetDatabaseName(path);
+  t.SetTableName("Settings");
+  t.BeforeOpen = [](TDataSet& ds) { static_cast<TDbTable&>(ds).SetPassword("pa$$"); };
+  t.Open();
+  t.InternalFirst();  // before the first row: no current record
+  EXPECT_EQ(ErrorOf([&] { t.GetRecord(t.TempBuffer(), TGetMode::gmCurrent, true); }), "No records");
+  EXPECT_EQ(t.GetRecord(t.TempBuffer(), TGetMode::gmCurrent, false), TGetResult::grError);
+  EXPECT_EQ(t.GetRecord(t.TempBuffer(), TGetMode::gmNext, false), TGetResult::grOK);
+  EXPECT_EQ(t.GetRecord(t.TempBuffer(), TGetMode::gmNext, false), TGetResult::grEOF);
+  EXPECT_EQ(ErrorOf([&] { t.SetMediumType(mtMemory); }),
+            "Cannot perform this operation on an open dataset");
+  EXPECT_EQ(t.MediumType(), mtDisk);
+  t.Close();
+  EXPECT_EQ(DefaultDatabase(path), nullptr);
+  t.SetMediumType(mtMemory);
+  EXPECT_EQ(t.MediumType(), mtMemory);
+}
+
 }  // namespace
 }  // namespace zq
