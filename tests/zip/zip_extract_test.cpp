@@ -542,6 +542,35 @@ TEST_F(ZipExtractTest, EventsInOrderAndConfirmation) {
   EXPECT_TRUE(test::Exists(Out("sub/b.txt")));
 }
 
+TEST_F(ZipExtractTest, ProgressDuringDecoding) {
+  RawZip zip;
+  std::string data(3u << 20, 'x');
+  for (size_t i = 0; i < data.size(); i += 3) data[i] = static_cast<char>(i * 131);
+  zip.entries.push_back({.name = "one.bin", .data = data, .method = 0});
+  zip.entries.push_back({.name = "two.bin", .data = data, .method = 0});
+  auto a = Open(zip);
+  std::vector<double> file, overall;
+  a->OnFileProgress = [&](TZipBaseArchiver*, const std::string& name, double progress, TZipProcessOperation,
+                          TZipProgressPhase phase, bool&) {
+    if (phase == ppProcess && name == "two.bin") file.push_back(progress);
+  };
+  a->OnOverallProgress = [&](TZipBaseArchiver*, double progress, TZipProcessOperation, TZipProgressPhase phase,
+                             bool&) {
+    if (phase == ppProcess) overall.push_back(progress);
+  };
+  a->ExtractMatching();
+  // Three 1 MiB chunks per entry: 0, 1/3, 2/3 of the entry; overall counts the finished entry.
+  ASSERT_EQ(file.size(), 3u);
+  EXPECT_DOUBLE_EQ(file[0], 0);
+  EXPECT_NEAR(file[1], 100.0 / 3, 1e-9);
+  EXPECT_NEAR(file[2], 200.0 / 3, 1e-9);
+  ASSERT_EQ(overall.size(), 6u);
+  EXPECT_DOUBLE_EQ(overall[0], 0);
+  EXPECT_DOUBLE_EQ(overall[3], 50);
+  EXPECT_NEAR(overall[5], (2.0 / 3 + 1) / 2 * 100, 1e-9);
+  EXPECT_EQ(test::ReadFile(Out("two.bin")), data);
+}
+
 TEST_F(ZipExtractTest, CancelFromProgressStopsAndDeletesThePartialFile) {
   RawZip zip;
   zip.entries.push_back({.name = "one.txt", .data = std::string(3000, '1')});

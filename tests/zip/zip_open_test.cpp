@@ -193,6 +193,17 @@ TEST_F(ZipOpenTest, MissingFileCreatesAnEmptyArchive) {
   EXPECT_FALSE(a->Rebuilt());
 }
 
+TEST_F(ZipOpenTest, InMemoryArchiveIsCreatedEmpty) {
+  TZipArchiver a;
+  a.SetInMemory(true);  // no file name needed
+  a.Open();
+  EXPECT_TRUE(a.Active());
+  EXPECT_EQ(a.FileCount(), 0);
+  a.Close();
+  EXPECT_FALSE(a.Active());
+  EXPECT_TRUE(std::filesystem::is_empty(dir_));
+}
+
 TEST_F(ZipOpenTest, ZeroLengthFileIsInvalid) {
   test::WriteFile(Path("zero.zip"), std::string());
   TZipArchiver a;

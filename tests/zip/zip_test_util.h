@@ -120,20 +120,20 @@ class TestCipher {
 };
 
 struct RawEntry {
-  std::string name;                // bytes as stored
-  std::string data;                // uncompressed content
+  std::string name{};                // bytes as stored
+  std::string data{};                // uncompressed content
   uint16_t method = 8;             // 0 stored, 8 deflate, others stored as given
   uint16_t flags = 0;
   uint16_t version_needed = 20;
   uint16_t time = 0x6000;          // 12:00:00
   uint16_t date = 0x5A21;          // 2025-01-01
   uint32_t external_attributes = 0x20;
-  std::string password;            // non-empty: encrypt (flag bit 0 is set automatically)
+  std::string password{};            // non-empty: encrypt (flag bit 0 is set automatically)
   bool data_descriptor = false;    // flag bit 3, sizes and CRC after the data
-  std::string packed_override;     // when set, the entry's data bytes as written
+  std::string packed_override{};     // when set, the entry's data bytes as written
   int64_t crc_override = -1;
   int64_t uncompressed_override = -1;
-  std::string extra;               // central and local extra field
+  std::string extra{};               // central and local extra field
   bool zip64_central = false;      // central sizes and offset as 0xFFFFFFFF plus a Zip64 block
 };
 
