@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "dbengine/data_process_mgr.h"
 #include "dbengine/db_error.h"
@@ -224,10 +225,11 @@ void TDbFileIO::ReadBlockChain(int32_t first_block, int32_t count, int item_size
   int64_t position = first_block;
   int32_t done = 0;
   uint8_t next[4];
+  std::unordered_set<int64_t> visited;
   while (done < count) {
     if (position < kFileHeaderSize || position + block_size > FileSize())
       RaiseDamaged(FormatMessage("%s block offset %s", {what, std::to_string(position)}));
-    if (std::find(block_offsets.begin(), block_offsets.end(), position) != block_offsets.end())
+    if (!visited.insert(position).second)
       RaiseDamaged(FormatMessage("%s block chain loops at offset %s", {what, std::to_string(position)}));
     block_offsets.push_back(static_cast<int32_t>(position));
     ReadAt(next, position, 4);

@@ -365,6 +365,18 @@ TEST(DbFileIOCorruption, DamagedCountsNameWhatIsDamaged) {
   EXPECT_EQ(m4, "Database file '" + n4 + "' is damaged: table 'Config' index count 9");
   auto [n5, m5] = open_with(3821 + 37, 5000000);
   EXPECT_EQ(m5, "Database file '" + n5 + "' is damaged: record slot count 5000000");
+  auto [n6, m6] = open_with(3821 + 49 + 43 + 34, 100000000);  // size of the string field
+  EXPECT_EQ(m6, "Database file '" + n6 + "' is damaged: table 'Config' record size");
+  // A link chain that points back at itself.
+  int32_t links = dbfmt::GetI32(&good[3821 + 4181 + 66]);
+  int32_t head = dbfmt::GetI32(&good[3821 + 4181 + 70]);
+  auto [n7, m7] = open_with(static_cast<size_t>(links) + 4 + static_cast<size_t>(head) * 8 + 4, head);
+  EXPECT_EQ(m7, "Database file '" + n7 + "' is damaged: table 'Config' index 'PK' chain loops at record " +
+                    std::to_string(head));
+  // A record image outside the file.
+  int32_t slots = dbfmt::GetI32(&good[3821 + 33]);
+  auto [n8, m8] = open_with(static_cast<size_t>(slots) + 4, 0x7FFFFFF0);
+  EXPECT_EQ(m8, "Database file '" + n8 + "' is damaged: table 'Config' record 0 offset 2147483632");
 }
 
 }  // namespace
