@@ -230,7 +230,8 @@ struct TDbChecker::Impl {
     // Record images, decoded where possible; live[r] marks a live record whose image was read.
     std::vector<std::vector<uint8_t>> plain(static_cast<size_t>(read_slots));
     std::vector<std::vector<bool>> known(static_cast<size_t>(read_slots));
-    std::vector<char> live(static_cast<size_t>(slot_count), 0);
+    // Sized by the slots actually read, never by the header's count alone (it may be damaged).
+    std::vector<char> live(static_cast<size_t>(read_slots), 0);
     int auto_inc = -1;
     for (int i = 0; i < field_count && auto_inc < 0; ++i)
       if (fields[static_cast<size_t>(i)].def.FieldType == ftAutoInc) auto_inc = i;
@@ -285,7 +286,7 @@ struct TDbChecker::Impl {
               Num(highest_auto_inc) + ", above LastAutoIncValue " + Num(header.LastAutoIncValue()));
 
     for (size_t x = 0; x < indexes.size(); ++x)
-      CheckIndex(indexes[x], keys[x], fields, slot_count, plain, known, live, where);
+      CheckIndex(indexes[x], keys[x], fields, slot_count, read_slots, plain, known, live, where);
   }
 
   void CheckBlob(const TBlobDescriptor& d, const std::string& fw, const std::string& where, int32_t r,
@@ -318,7 +319,7 @@ struct TDbChecker::Impl {
   }
 
   void CheckIndex(const TIndexDefEntry& index, const std::vector<int>& key, const std::vector<FieldLayout>& fields,
-                  int32_t slot_count, const std::vector<std::vector<uint8_t>>& plain,
+                  int32_t slot_count, int32_t read_slots, const std::vector<std::vector<uint8_t>>& plain,
                   const std::vector<std::vector<bool>>& known, const std::vector<char>& live,
                   const std::string& where) {
     std::string iw = where + ": index '" + index.Name + "'";
@@ -327,7 +328,7 @@ struct TDbChecker::Impl {
       return;
     }
     std::vector<uint8_t> raw = ReadChain(index.FirstLinkBlock, slot_count, kLinkSize, "link", iw);
-    auto link_count = static_cast<int32_t>(raw.size() / kLinkSize);
+    auto link_count = std::min(static_cast<int32_t>(raw.size() / kLinkSize), read_slots);
     std::vector<int32_t> next(static_cast<size_t>(link_count));
     for (int32_t r = 0; r < link_count; ++r) {
       TIndexLink link = TIndexLink::Read(&raw[static_cast<size_t>(r) * kLinkSize]);
@@ -336,7 +337,7 @@ struct TDbChecker::Impl {
     }
 
     // The chain from HeadSlot: every record at most once, ending with -1.
-    std::vector<char> visited(static_cast<size_t>(slot_count), 0);
+    std::vector<char> visited(static_cast<size_t>(link_count), 0);
     std::vector<int32_t> order;
     int32_t r = index.HeadSlot;
     int64_t steps = 0;
@@ -362,8 +363,8 @@ struct TDbChecker::Impl {
       ++steps;
     }
     if (!broken && r != -1) Problem(iw + ": the chain does not end after " + Num(slot_count) + " records");
-    for (int32_t q = 0; q < slot_count; ++q)
-      if (live[static_cast<size_t>(q)] && !visited[static_cast<size_t>(q)])
+    for (int32_t q = 0; q < read_slots; ++q)
+      if (live[static_cast<size_t>(q)] && (q >= link_count || !visited[static_cast<size_t>(q)]))
         Problem(iw + ": live record " + Num(q) + " is not in the chain");
 
     // Key order of the live records along the chain.

@@ -639,6 +639,9 @@ TEST_F(DamagedFileTest, SlotAndRecordDamage) {
   deleted[first_slot_block_ + 4 + 5 * 2 + 4] = 7;
   Damaged("deleted.db", deleted, "table 'Societe': record 2: deleted flag is 7 instead of 0 or 1");
 
+  // A huge slot count: the walk stops where the chain does, without allocating for the count.
+  Damaged("huge.db", With(table0_ + kHdrSlotCount, 0x7FFFFFFF),
+          "table 'Societe': the slot chain ends after 1 block(s); 2147483647 entries need 2097152");
   Damaged("first.db", With(table0_ + kHdrFirstSlotBlock, 0),
           "table 'Societe': the slot chain ends after 0 block(s); 4 entries need 1");
   Damaged("chain.db", With(table0_ + kHdrFirstSlotBlock, static_cast<int32_t>(bytes_.size()) - 100),
