@@ -5,6 +5,7 @@
 #include "dbengine/data_process_mgr.h"
 #include "dbengine/date_time.h"
 #include "dbengine/db_error.h"
+#include "dbengine/memory_stream_registry.h"
 #include "dbfile_test_util.h"
 
 namespace zq {
@@ -286,6 +287,53 @@ TEST(DbCreator, CreatedFileReadsBackThroughTheEngine) {
     EXPECT_EQ(e.Message(), "File '" + path + "' already exists");
   }
   EXPECT_EQ(ReadAll(path), before);
+}
+
+TEST(DbCreator, NinetySixFieldsAndNoTables) {
+  TDbSchema s;
+  TDbSchemaTable t;
+  t.Name = "Wide";
+  for (int i = 0; i < 96; ++i) t.Fields.push_back({"F" + std::to_string(i), ftSmallint});
+  t.Indexes = {{"Last", {"F95"}, tiUnique}};
+  s.Tables.push_back(t);
+  std::vector<uint8_t> f = TDbCreator::Build(s);
+  ExpectBytes(f, 3821 + 45, Le(96, 4), "field count");
+  EXPECT_EQ(f[3821 + 49 + 95 * 43], 'F');
+  EXPECT_EQ(f[3821 + 49 + 95 * 43 + 33], ftSmallint);
+  ExpectBytes(f, 3821 + 4177, Le(1, 4), "index count right after the 96th entry");
+  ExpectBytes(f, 3821 + 4181 + 34, Le(95, 4), "key field");
+  TMemoryStream stream;
+  stream.WriteBuffer(f.data(), static_cast<int64_t>(f.size()));
+  std::string name = TMemoryStreamRegistry::Register(&stream);
+  FakeOwner owner(mtMemory);
+  owner.io().Open(name, mtMemory, 0, false, false);
+  TDbTableIO table(&owner);
+  table.SetTableName("wide");
+  table.Open();
+  EXPECT_EQ(table.FieldDefs().Count(), 96);
+  EXPECT_EQ(table.IndexDefs().Count(), 1);
+  EXPECT_EQ(table.RecordSize(), 192);
+  EXPECT_EQ(table.RowList(0).size(), 0u);
+  owner.io().Close();
+  TMemoryStreamRegistry::Unregister(&stream);
+
+  // No tables: every lookup fails.
+  TMemoryStream none;
+  TDbCreator::CreateInStream(none, TDbSchema{});
+  EXPECT_EQ(none.Size(), 3821);
+  std::string none_name = TMemoryStreamRegistry::Register(&none);
+  FakeOwner owner2(mtMemory);
+  owner2.io().Open(none_name, mtMemory, 0, false, false);
+  TDbTableIO missing(&owner2);
+  missing.SetTableName("Config");
+  try {
+    missing.Open();
+    ADD_FAILURE() << "no error";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), "Table 'Config' not found");
+  }
+  owner2.io().Close();
+  TMemoryStreamRegistry::Unregister(&none);
 }
 
 TEST(DbCreator, InvalidSchemasAreRefused) {
