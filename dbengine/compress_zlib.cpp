@@ -47,7 +47,14 @@ int TCompAlgo_Zlib::ZlibLevel(uint8_t code) {
   }
 }
 
-void TCompAlgo_Zlib::EncodeStream(TMemoryStream& source, TMemoryStream& destination, int64_t) {
+void TCompAlgo_Zlib::EncodeStream(TMemoryStream& source, TMemoryStream& destination, int64_t size) {
+  if (&source == &destination) {
+    // In place: compress from a copy, since the destination is cleared first.
+    TMemoryStream copy;
+    copy.LoadFromStream(source);
+    EncodeStream(copy, destination, size);
+    return;
+  }
   const int64_t n = source.Size();
   if (n > INT32_MAX) throw ECompressionError();  // the size field is 32 bits
   source_size_ = static_cast<int32_t>(n);

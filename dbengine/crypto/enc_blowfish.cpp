@@ -29,28 +29,26 @@ struct BlowfishCore {
     return ((S[x >> 24] + S[256 + ((x >> 16) & 0xFF)]) ^ S[512 + ((x >> 8) & 0xFF)]) +
            S[768 + (x & 0xFF)];
   }
+// Two rounds: L ^= P[a], R ^= F(L), R ^= P[b], L ^= F(R).
+#define ZQ_BF_ROUNDS(a, b) \
+  L ^= P[a];               \
+  R ^= F(L) ^ P[b];        \
+  L ^= F(R);
   inline void EncWords(uint32_t& l, uint32_t& r) const {
     uint32_t L = l, R = r;
-    for (int i = 0; i < 16; i += 2) {
-      L ^= P[i];
-      R ^= F(L);
-      R ^= P[i + 1];
-      L ^= F(R);
-    }
+    ZQ_BF_ROUNDS(0, 1) ZQ_BF_ROUNDS(2, 3) ZQ_BF_ROUNDS(4, 5) ZQ_BF_ROUNDS(6, 7)
+    ZQ_BF_ROUNDS(8, 9) ZQ_BF_ROUNDS(10, 11) ZQ_BF_ROUNDS(12, 13) ZQ_BF_ROUNDS(14, 15)
     l = R ^ P[17];
     r = L ^ P[16];
   }
   inline void DecWords(uint32_t& l, uint32_t& r) const {
     uint32_t L = l, R = r;
-    for (int i = 17; i > 1; i -= 2) {
-      L ^= P[i];
-      R ^= F(L);
-      R ^= P[i - 1];
-      L ^= F(R);
-    }
+    ZQ_BF_ROUNDS(17, 16) ZQ_BF_ROUNDS(15, 14) ZQ_BF_ROUNDS(13, 12) ZQ_BF_ROUNDS(11, 10)
+    ZQ_BF_ROUNDS(9, 8) ZQ_BF_ROUNDS(7, 6) ZQ_BF_ROUNDS(5, 4) ZQ_BF_ROUNDS(3, 2)
     l = R ^ P[0];
     r = L ^ P[1];
   }
+#undef ZQ_BF_ROUNDS
   inline void Enc(uint8_t* b) const {
     uint32_t l = LoadBe(b), r = LoadBe(b + 4);
     EncWords(l, r);
@@ -103,12 +101,61 @@ void TEnc_Blowfish::KeySchedule(const uint8_t* key, int size) {
   }
 }
 
+// Modes 0 and 1 on whole blocks keep the register in two words instead of moving bytes; the
+// trailing partial block goes through the shared mode code.
 void TEnc_Blowfish::EncodeModes(const uint8_t* src, uint8_t* dst, size_t size) {
-  cipher_modes::Encode(ZQ_BLOWFISH_CORE, Mode(), FeedbackArea(), BufferArea(), src, dst, size);
+  const BlowfishCore core = ZQ_BLOWFISH_CORE;
+  size_t whole = 0;
+  if (Mode() <= modeCBC) {
+    whole = size - size % 8;
+    uint8_t* F = FeedbackArea();
+    uint32_t fl = LoadBe(F), fr = LoadBe(F + 4);
+    const bool xor_chain = Mode() == modeXorChain;
+    for (size_t i = 0; i < whole; i += 8) {
+      uint32_t l = LoadBe(src + i) ^ fl, r = LoadBe(src + i + 4) ^ fr;
+      core.EncWords(l, r);
+      StoreBe(dst + i, l);
+      StoreBe(dst + i + 4, r);
+      if (xor_chain) {
+        fl ^= l;
+        fr ^= r;
+      } else {
+        fl = l;
+        fr = r;
+      }
+    }
+    StoreBe(F, fl);
+    StoreBe(F + 4, fr);
+  }
+  cipher_modes::Encode(core, Mode(), FeedbackArea(), BufferArea(), src + whole, dst + whole, size - whole);
 }
 
 void TEnc_Blowfish::DecodeModes(const uint8_t* src, uint8_t* dst, size_t size) {
-  cipher_modes::Decode(ZQ_BLOWFISH_CORE, Mode(), FeedbackArea(), BufferArea(), src, dst, size);
+  const BlowfishCore core = ZQ_BLOWFISH_CORE;
+  size_t whole = 0;
+  if (Mode() <= modeCBC) {
+    whole = size - size % 8;
+    uint8_t* F = FeedbackArea();
+    uint32_t fl = LoadBe(F), fr = LoadBe(F + 4);
+    const bool xor_chain = Mode() == modeXorChain;
+    for (size_t i = 0; i < whole; i += 8) {
+      uint32_t cl = LoadBe(src + i), cr = LoadBe(src + i + 4);
+      uint32_t l = cl, r = cr;
+      core.DecWords(l, r);
+      StoreBe(dst + i, l ^ fl);
+      StoreBe(dst + i + 4, r ^ fr);
+      if (xor_chain) {
+        fl ^= cl;
+        fr ^= cr;
+      } else {
+        fl = cl;
+        fr = cr;
+      }
+    }
+    StoreBe(F, fl);
+    StoreBe(F + 4, fr);
+  }
+  cipher_modes::Decode(core, Mode(), FeedbackArea(), BufferArea(), src + whole, dst + whole, size - whole);
 }
 
 #undef ZQ_BLOWFISH_CORE

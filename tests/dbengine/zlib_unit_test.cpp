@@ -125,6 +125,16 @@ TEST(ZlibUnit, StreamOfExactlyNBytesIsStoredRaw) {
   EXPECT_TRUE(found_shorter);
 }
 
+TEST(ZlibUnit, InPlaceEncodeAndDecode) {
+  Bytes in = Compressible(20000, 8);
+  TCompAlgo_Zlib zlib(nullptr);
+  TMemoryStream s = Stream(in);
+  zlib.EncodeStream(s, s, -1);
+  EXPECT_EQ(s.Bytes(), Encode(in));
+  zlib.DecodeStream(s, s, -1);
+  EXPECT_EQ(s.Bytes(), in);
+}
+
 TEST(ZlibUnit, EmptyInEmptyOut) {
   EXPECT_TRUE(Encode({}).empty());
   EXPECT_TRUE(Decode({}).empty());
