@@ -43,6 +43,7 @@ void TDbBufferedDataSet::SetMediumType(TDbMediumType value) {
 }
 
 void TDbBufferedDataSet::SetPassword(const std::string& password) {
+  ReconcileSession();
   TDbDatabase* db = DataSetSession().OpenDatabase(DatabaseName(), false, this);
   db->SetPassword(password);
 }

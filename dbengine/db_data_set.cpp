@@ -36,17 +36,28 @@ void TDbDataSet::SetSessionName(const std::string& value) {
 
 TDbSession& TDbDataSet::DataSetSession() const { return Sessions().GetSession(session_name_); }
 
-void TDbDataSet::OpenCursor(bool info_query) {
+void TDbDataSet::ReconcileSession() {
   // A database of that name that lives in the default session but belongs to the named
   // session moves there first.
   if (!session_name_.empty() && !database_name_.empty()) {
     TDbSession* named = Sessions().FindSession(session_name_);
     TDbSession* def = Sessions().DefaultSession();
     if (named && def && named != def && !named->FindDatabase(database_name_)) {
-      if (TDbDatabase* db = def->FindDatabase(database_name_); db && !db->Connected())
-        db->SetSessionName(db->SessionName());
+      if (TDbDatabase* db = def->FindDatabase(database_name_); db && !db->Connected()) {
+        // The session check: a database joins the session its own SessionName names, which may
+        // have come into being after the name was set.
+        const std::string own = db->SessionName();
+        if (!own.empty()) {
+          db->SetSessionName("");
+          db->SetSessionName(own);
+        }
+      }
     }
   }
+}
+
+void TDbDataSet::OpenCursor(bool info_query) {
+  ReconcileSession();
   TDbSession& session = DataSetSession();
   database_ = session.OpenDatabase(database_name_, true, this);
   referenced_ = true;

@@ -40,6 +40,9 @@ class TDbDataSet : public TDataSet,
  protected:
   void OpenCursor(bool info_query) override;
   void CloseCursor() override;
+  // A database of DatabaseName that waits in the default session while it names the session
+  // of this data set moves there (the session may have been created after it was named).
+  void ReconcileSession();
   // The session named by SessionName; "Invalid session name %s" when there is none.
   TDbSession& DataSetSession() const;
   // The table storage object of a table of the database in use; nullptr when absent.

@@ -236,6 +236,27 @@ TEST_F(DbTableRoad, DatabaseClosingItsDataSets) {
   db->SetKeepConnection(false);
 }
 
+TEST_F(DbTableRoad, DatabaseMovesToTheSessionItNames) {
+  const std::string path = Create("scg.zqc", ConfigSchema());
+  TDbDatabase db;
+  db.SetDatabaseName("Alias");
+  db.SetFileName(path);
+  db.SetSessionName("Second");  // no such session yet: the database stays in the default one
+  EXPECT_EQ(DefaultSession().FindDatabase("Alias"), &db);
+  TDbSession second;
+  second.SetSessionName("Second");
+  TDbTable t;
+  t.SetSessionName("Second");
+  t.SetDatabaseName("Alias");
+  t.SetTableName("Config");
+  t.BeforeOpen = [](TDataSet& ds) { static_cast<TDbTable&>(ds).SetPassword("pa$$"); };
+  t.Open();
+  EXPECT_EQ(t.Database(), &db);
+  EXPECT_EQ(second.FindDatabase("Alias"), &db);
+  EXPECT_EQ(DefaultSession().FindDatabase("Alias"), nullptr);
+  t.Close();
+}
+
 // Reaches the record hook directly, as the framework does.
 class ExposedTable : public TDbTable {
  public:
