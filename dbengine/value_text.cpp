@@ -18,6 +18,10 @@ std::string UpToNul(const uint8_t* data, int64_t size) {
   return std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(end - data));
 }
 
+// Day numbers of 0001-01-01 to 9999-12-31 and the milliseconds of one day.
+constexpr int32_t kMaxDay = 3652059;
+constexpr int64_t kMsPerDay = 86400000;
+
 std::string FloatText(double value) {
   char buffer[64];
   auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general);
@@ -43,9 +47,21 @@ std::string ValueText(const uint8_t* data, int64_t size, uint8_t field_type) {
       case ftBoolean: return dbfmt::GetI16(data) != 0 ? "True" : "False";
       case ftFloat:
       case ftCurrency: return FloatText(dbfmt::GetF64(data));
-      case ftDate: return DateToShortText(DateFieldToDateTime(dbfmt::GetI32(data)));
-      case ftTime: return TimeToShortText(TimeFieldToDateTime(dbfmt::GetI32(data)));
-      case ftDateTime: return DateTimeToShortText(DateTimeFieldToDateTime(dbfmt::GetF64(data)));
+      case ftDate: {
+        int32_t day = dbfmt::GetI32(data);
+        if (day < 1 || day > kMaxDay) return {};
+        return DateToShortText(DateFieldToDateTime(day));
+      }
+      case ftTime: {
+        int32_t ms = dbfmt::GetI32(data);
+        if (ms < 0 || ms >= kMsPerDay) return {};
+        return TimeToShortText(TimeFieldToDateTime(ms));
+      }
+      case ftDateTime: {
+        double ms = dbfmt::GetF64(data);
+        if (!(ms >= double(kMsPerDay) && ms < double(kMaxDay + 1) * double(kMsPerDay))) return {};
+        return DateTimeToShortText(DateTimeFieldToDateTime(ms));
+      }
       default: return {};
     }
   } catch (...) {

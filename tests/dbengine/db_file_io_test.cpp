@@ -7,6 +7,7 @@
 #include <random>
 
 #include "dbengine/db_error.h"
+#include "dbengine/db_file_stream.h"
 #include "dbengine/memory_stream_registry.h"
 #include "dbfile_test_util.h"
 
@@ -237,6 +238,25 @@ TEST_F(DbFileIOTest, FlushedFlagFollowsWritesAndFlush) {
   EXPECT_FALSE(owner.io().IsFlushed());
   owner.io().Flush();
   EXPECT_TRUE(owner.io().IsFlushed());
+}
+
+TEST_F(DbFileIOTest, FileStreamStartOffsetIsTheStartOfTheDatabase) {
+  TDbFileStream stream(path_, FileAccess::Read, FileShare::DenyNone, 7);
+  int64_t file_size = static_cast<int64_t>(ReadAll(path_).size());
+  EXPECT_EQ(stream.Position(), 0);
+  EXPECT_EQ(stream.Size(), file_size - 7);
+  uint8_t byte = 0;
+  stream.ReadBuffer(&byte, 1);
+  EXPECT_EQ(byte, '2');  // the version text starts at byte 7
+  EXPECT_EQ(stream.Position(), 1);
+  stream.Seek(1, SeekOrigin::Current);
+  EXPECT_EQ(stream.Position(), 2);
+  stream.ReadBuffer(&byte, 1);
+  EXPECT_EQ(byte, '0');  // "2.0": byte 10 of the file
+  stream.SetStartOffset(-3);
+  EXPECT_EQ(stream.StartOffset(), 0);
+  EXPECT_EQ(stream.Position(), 0);
+  EXPECT_TRUE(stream.Flushed());
 }
 
 TEST(DbFileIOMemory, NamesAndStreamLifetime) {
