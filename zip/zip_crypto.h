@@ -32,7 +32,8 @@ class TZipCrypto {
 
  private:
   uint8_t StreamByte() const {
-    uint16_t temp = static_cast<uint16_t>(key2_ | 2);
+    // Unsigned arithmetic: the 16-bit product overflows a signed int.
+    uint32_t temp = (key2_ | 2) & 0xFFFF;
     return static_cast<uint8_t>((temp * (temp ^ 1)) >> 8);
   }
   void Update(uint8_t plain);
