@@ -4,10 +4,13 @@
 #include "app/fin_install.h"
 #include "app/zqsw_inst.h"
 #include "ui/application.h"
+#include "ui/zip_dialogs.h"
 
 int main(int argc, char** argv) {
   // 1. The application object; its event dispatch shows escaped exceptions in the error box.
   zq::TApplication app(argc, argv);
+  // The components' questions to the user (archive password, failed file, overwrite) as dialogs.
+  zq::InstallZipDialogs();
   // 2. The installation window, created first: the main window.
   zq::TForm_Install form_install;
   zq::Form_Install = &form_install;

@@ -179,11 +179,6 @@ TEST_F(InstallRun, SecondInstallationReplacesReadOnlyFilesAndKeepsTheYearDatabas
 
   // A fresh window, as a second run of the program would have.
   delete form;
-  form = new TForm_Install;
-  form->OnTerminate = [this] { ++terminated; };
-  Form_Install = form;
-  end = new TForm_End(form);
-  Form_End = end;
   SetUp();
   MakePackage("second");
   std::vector<int> progress = RunInstall();

@@ -3,12 +3,14 @@
 // here too so a bare run from a shell never needs a display).
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QLocale>
+
+#include "ui/application.h"
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
+  // The project's application object, so its error handling of escaped exceptions is covered.
+  zq::TApplication app(argc, argv);
   // Tests that depend on number formatting set their own locale; this keeps the rest stable.
   QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
   ::testing::InitGoogleTest(&argc, argv);

@@ -7,6 +7,7 @@
 #include "tests/ui/qstring_printer.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -137,6 +138,28 @@ TEST_F(ErrorBoxTest, AbortIsSilentAndNormalHandlersShowNothing) {
   Guarded([&] { ran = true; });
   EXPECT_TRUE(ran);
   EXPECT_TRUE(boxes_.texts.isEmpty());
+}
+
+class ThrowingObject : public QObject {
+ public:
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::User) throw EDatabaseError("Access denied");
+    return QObject::event(e);
+  }
+};
+
+TEST_F(ErrorBoxTest, ApplicationShowsExceptionsEscapingEventDispatch) {
+  ASSERT_NE(dynamic_cast<TApplication*>(QCoreApplication::instance()), nullptr);
+  ThrowingObject target;
+  QEvent event(QEvent::User);
+  EXPECT_FALSE(QCoreApplication::sendEvent(&target, &event));
+  ASSERT_EQ(boxes_.texts.size(), 1);
+  EXPECT_EQ(boxes_.texts[0], "Access denied");
+  EXPECT_EQ(boxes_.flag_list[0], 0x10u);
+  // The application goes on dispatching.
+  QEvent other(QEvent::Type(QEvent::User + 1));
+  QCoreApplication::sendEvent(&target, &other);
+  EXPECT_EQ(boxes_.texts.size(), 1);
 }
 
 TEST_F(ErrorBoxTest, DefaultBoxesComeBackWhenUninstalled) {
