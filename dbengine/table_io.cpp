@@ -161,10 +161,8 @@ void TDbTableIO::LoadLocked() {
   link_blocks_.assign(static_cast<size_t>(index_count), TIntegerAry());
   std::vector<std::vector<TIndexLink>> links(static_cast<size_t>(index_count));
   for (int i = 0; i < index_count; ++i) {
-    if (header_.FirstLinkBlock(i) == 0) {
-      if (slot_count > 0) io.RaiseDamaged(table_text + FormatMessage("index '%s' has no link blocks", {index_defs_.Item(i).Name()}));
-      continue;
-    }
+    // No link blocks: the index's list stays empty; a write that needs a link raises damage then.
+    if (header_.FirstLinkBlock(i) == 0) continue;
     io.ReadLinkTable(header_, i, link_blocks_[static_cast<size_t>(i)], links[static_cast<size_t>(i)]);
   }
 
@@ -224,6 +222,16 @@ int TDbTableIO::RefreshPosition(int physical_position) {
   if (it == now.end() || it->RecordId != id)
     throw EDatabaseError(FormatMessage("Record %s of table '%s' was deleted by another user", {std::to_string(id), table_name_}));
   return static_cast<int>(it - now.begin());
+}
+
+// A write reaches slots and links of every record ID below SlotCount: their blocks must all exist,
+// checked before anything is written.
+void TDbTableIO::CheckBlocksForWrite() {
+  size_t needed = (static_cast<size_t>(header_.SlotCount()) + kPerBlock - 1) / kPerBlock;
+  if (slot_blocks_.size() != needed) FileIO().RaiseDamaged(FormatMessage("table '%s' record slot blocks", {header_.Name()}));
+  for (int i = 0; i < index_defs_.Count(); ++i)
+    if (link_blocks_[static_cast<size_t>(i)].size() != needed)
+      FileIO().RaiseDamaged(FormatMessage("table '%s' index '%s' link blocks", {header_.Name(), index_defs_.Item(i).Name()}));
 }
 
 TRowList& TDbTableIO::RowList(int list_number) {
@@ -564,6 +572,7 @@ void TDbTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TIndexCa
   TDbFileIO& io = FileIO();
   LockGuard lock(io);
   ReloadIfChanged();
+  CheckBlocksForWrite();
   CheckUnique(buffers, -1);
 
   bool has_auto_inc = auto_inc_field_ >= 0;
@@ -715,6 +724,7 @@ void TDbTableIO::ModifyRecord(TFieldBuffers& buffers, int physical_position, con
   TDbFileIO& io = FileIO();
   LockGuard lock(io);
   physical_position = RefreshPosition(physical_position);
+  CheckBlocksForWrite();
   const TRowRef ref = RowList(0)[static_cast<size_t>(physical_position)];
   const int32_t r = ref.RecordId;
   const int32_t d = ref.DataOffset;

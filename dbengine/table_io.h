@@ -100,6 +100,7 @@ class TDbTableIO {
   void LoadLocked();
   void ReloadIfChanged();
   int RefreshPosition(int physical_position);
+  void CheckBlocksForWrite();
   int64_t SlotPosition(int32_t record_id) const;
   int64_t LinkPosition(int index, int32_t record_id) const;
   int64_t HeaderPosition() const;

@@ -385,6 +385,34 @@ TEST_F(TableIOEdgeTest, ClosedDatabaseAndOpenCounting) {
   EXPECT_EQ(ErrorOf([&] { table_->FieldIsEncrypted(0); }), "Cannot perform this operation on a closed database");
 }
 
+TEST(TableIODamage, MissingLinkBlocksLoadButRefuseWritesBeforeWriting) {
+  TDbSchema s = Schema();
+  s.Tables[0].Records.push_back({{{"Id", Variant(0)}, {"Name", Variant("a")}, {"Num", Variant(1)}}});
+  std::vector<uint8_t> bytes = TDbCreator::Build(s);
+  dbfmt::PutI32(&bytes[3821 + 4181 + 66], 0);  // index PK loses its link blocks
+  TMemoryStream stream;
+  stream.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+  std::string name = TMemoryStreamRegistry::Register(&stream);
+  FakeOwner owner(mtMemory);
+  owner.io().Open(name, mtMemory, 0, false, false);
+  TDbTableIO table(&owner);
+  table.SetTableName("T");
+  table.Open();
+  EXPECT_EQ(table.RowList(0).size(), 1u);
+  EXPECT_EQ(table.RowList(1).size(), 0u);
+  EXPECT_EQ(table.RowList(2).size(), 1u);
+  Record r({0, "b", 2, std::nullopt});
+  try {
+    table.AppendRecord(r.buffers, false, nullptr);
+    ADD_FAILURE() << "no error";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), "Database file '" + name + "' is damaged: table 'T' index 'PK' link blocks");
+  }
+  EXPECT_EQ(stream.Bytes(), bytes);
+  owner.io().Close();
+  TMemoryStreamRegistry::Unregister(&stream);
+}
+
 // A stream that damages every write of a marked byte value, to make blob checks fail.
 class DamagingStream : public TMemoryStream {
  public:
