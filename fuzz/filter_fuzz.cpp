@@ -1,9 +1,10 @@
 // Fuzz target: filter expressions over a fixed table.
 //
-// Input: byte 0 chooses the filter options (bit 0 case-insensitive, bit 1 no partial compare)
-// and the decimal separator (bit 2: comma); the rest is the filter text. The text is parsed and,
-// when it parses, evaluated against every row of a small fixed table holding one field of every
-// type a filter reads. Only the project's exceptions may leave the parser.
+// Input: byte 0 chooses the filter options (bit 0 case-insensitive, bit 1 no partial compare),
+// the decimal separator (bit 2: comma) and the table (bit 3: a table data set on a database file,
+// else an in-memory field source); the rest is the filter text. The text is parsed and, when it
+// parses, evaluated against every row of a small fixed table holding one field of every type a
+// filter reads. Only the project's exceptions may leave the parser.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,8 +12,15 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+
 #include "dbengine/date_time.h"
+#include "dbengine/db_creator.h"
 #include "dbengine/db_error.h"
+#include "dbengine/db_table.h"
 #include "dbengine/filter_parser.h"
 
 namespace {
@@ -115,10 +123,91 @@ class FixedTable : public TFilterFieldSource {
   int row_ = 0;
 };
 
+// The same columns as a table of a database file, made once per process and removed at exit.
+class FileTable {
+ public:
+  FileTable() {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("zq_filter_fuzz_" + std::to_string(getpid()));
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    TDbSchemaTable t;
+    t.Name = "Fixed";
+    for (const Column& c : kColumns) {
+      if (c.type == ftWideString || c.type == ftGuid) continue;  // not storable in a file
+      t.Fields.push_back({c.name, static_cast<uint8_t>(c.type), c.size, false});
+    }
+    const char* names[] = {"Smith", "", "\xE9t\xE9 caf\xE9", "Sm*"};
+    for (int row = 0; row < 4; ++row) {
+      TDbSchemaRecord r;
+      r.Values = {{"Name", Variant(names[row])},
+                  {"Code", Variant(row & 1 ? "AB" : "ab%")},
+                  {"Small", Variant(static_cast<int32_t>(row * -10000))},
+                  {"Qty", Variant(row == 2 ? INT32_MAX : row * 7)},
+                  {"WordF", Variant(static_cast<int32_t>(row * 20000))},
+                  {"Flag", Variant((row & 1) != 0)},
+                  {"Price", Variant(row * 1.5e300)},
+                  {"Cost", Variant(TCurrency{row * -2.5})},
+                  {"Birth", Variant(row == 1 ? "0001-01-01" : "9999-12-31")},
+                  {"AtTime", Variant(row == 3 ? "23:59:59.999" : "00:00:00")},
+                  {"Stamp", Variant("2000-02-29T12:00:00")},
+                  {"Id", Variant(static_cast<int32_t>(0))},
+                  {"Big", Variant(static_cast<int64_t>(row == 2 ? INT64_MIN : row * 5000000000LL))},
+                  {"Memo", Variant(std::string(static_cast<size_t>(row) * 50, '_'))},
+                  {"Data", Variant(std::string("\0\1", 2))},
+                  {"Calc", Variant(static_cast<int32_t>(row))}};
+      t.Records.push_back(std::move(r));
+    }
+    TDbSchema schema;
+    schema.Tables.push_back(std::move(t));
+    const std::string path = (dir_ / "fixed.zqc").string();
+    TDbCreator::CreateFile(path, schema);
+    table_ = std::make_unique<TDbTable>();
+    table_->SetDatabaseName(path);
+    table_->SetTableName("Fixed");
+    table_->Open();
+  }
+  ~FileTable() {
+    table_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  // Filters the table with `text` and visits every accepted row; then finds with it.
+  void Run(const std::string& text, TFilterOptions options) {
+    table_->SetFiltered(false);
+    try {
+      table_->SetFilter(text);
+    } catch (const zq::Exception& e) {
+      if (e.Message().empty()) std::abort();
+      return;
+    }
+    table_->SetFilterOptions(options);
+    table_->SetFiltered(true);
+    for (table_->First(); !table_->Eof(); table_->Next()) (void)table_->FieldByName("Name").AsString();
+    table_->SetFiltered(false);
+    (void)table_->FindFirst();
+    (void)table_->FindNext();
+    (void)table_->FindLast();
+  }
+
+ private:
+  std::filesystem::path dir_;
+  std::unique_ptr<TDbTable> table_;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
+  if (data[0] & 8) {
+    static FileTable file_table;
+    TFilterOptions file_options;
+    if (data[0] & 1) file_options.Include(foCaseInsensitive);
+    if (data[0] & 2) file_options.Include(foNoPartialCompare);
+    file_table.Run(std::string(reinterpret_cast<const char*>(data + 1), size - 1), file_options);
+    return 0;
+  }
   static FixedTable table;
   TFilterParser parser(table);
   TFilterOptions options;

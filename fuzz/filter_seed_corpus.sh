@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Seeds the corpus of filter_fuzz: valid filter texts over the fuzz target's fixed table, each
 # behind an option byte (bit 0 case-insensitive, bit 1 no partial compare, bit 2 comma decimal
-# separator). Usage: fuzz/filter_seed_corpus.sh CORPUS_DIR
+# separator, bit 3 a table data set on a database file). Usage: fuzz/filter_seed_corpus.sh CORPUS_DIR
 set -euo pipefail
 out=${1:?corpus directory}
 mkdir -p "$out"
@@ -24,5 +24,8 @@ done <<'EOF_SEEDS'
 00|'3/4/2001' - Stamp < 0 OR Data LIKE '%%_' OR Memo + Name LIKE '%e%'
 00|Birth + 1 = Birth AND Stamp + 0.5 >= Stamp - '1/1/2000 1 AM'
 00|TRIMLEFT(Guid) = TRIMRIGHT(Code) OR Big * Small / Qty < Price
+08|Name = 'Sm*' AND Qty >= 7 OR Memo LIKE '%__%'
+0b|Code LIKE 'AB%' AND Birth > '1/1/2000' OR AtTime >= '11:59 PM'
+08|YEAR(Stamp) = 2000 AND Data = '' OR Big < 0 OR Cost - Price < -1
 EOF_SEEDS
 echo "$n seeds in $out"
