@@ -4,6 +4,7 @@
 #include "app/fin_install.h"
 #include "app/zqsw_inst.h"
 #include "ui/application.h"
+#include "ui/db_login_form.h"
 #include "ui/zip_dialogs.h"
 
 int main(int argc, char** argv) {
@@ -11,6 +12,8 @@ int main(int argc, char** argv) {
   zq::TApplication app(argc, argv);
   // The components' questions to the user (archive password, failed file, overwrite) as dialogs.
   zq::InstallZipDialogs();
+  // The engine's password prompt for a database opened without one.
+  zq::InstallDbLoginForm();
   // 2. The installation window, created first: the main window.
   zq::TForm_Install form_install;
   zq::Form_Install = &form_install;
