@@ -619,6 +619,19 @@ TEST_F(DamagedFileTest, HeaderDamage) {
   EXPECT_EQ(dv.status, 1);
   EXPECT_EQ(dv.err, "zqdb: Version of database file is too High\n");
 
+  // An algorithm name the engine does not know: check passes on the engine's own message.
+  std::string compressed = Create("zlib.db", [] {
+    ojson s = SocieteSchema();
+    s["compression"] = "ZLIB";
+    return s;
+  }());
+  std::string algorithm = ReadFile(compressed);
+  algorithm.replace(kOptionsOffset + kOptCompressAlgoName, 4, "ZLIX");
+  std::string a = Damaged("algorithm.db", algorithm, "open: Compression algorithm module 'ZLIX' not found");
+  Result da = Run({"dump", a});
+  EXPECT_EQ(da.status, 1);
+  EXPECT_EQ(da.err, "zqdb: Compression algorithm module 'ZLIX' not found\n");
+
   Damaged("count.db", With(kDirectoryOffset, 300), "directory: TableCount 300 is outside 0..256");
   Damaged("tableoffset.db", With(kDirectoryOffset + 8 + 4, 1 << 30),
           "directory: the header of table 1 at 1073741824 is outside the file");
