@@ -5,7 +5,7 @@
 # Usage: fuzz/zip_seed_corpus.sh ZQPKG CORPUS_DIR
 set -euo pipefail
 zqpkg=$(realpath "$1")
-corpus=$2
+corpus=$(realpath -m "$2")
 mkdir -p "$corpus"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
