@@ -210,6 +210,45 @@ TEST_F(InstallRun, DamagedPackageShowsTheArchiveErrorAndKeepsButtonsDisabled) {
   EXPECT_FALSE(form->Btn_Ok->isEnabled());
 }
 
+TEST_F(InstallRun, AccentedFolderNamesReachTheFileSystemIntact) {
+  target = root.path() + "/Société Générale";
+  ASSERT_TRUE(QDir().mkpath(target));
+  form->Combo_Path->SetPath(target);
+  MakePackage("exe");
+  std::vector<int> progress = RunInstall();
+  EXPECT_EQ(progress.back(), 60);
+  EXPECT_EQ(ReadAll(target + "/QUORVANT/Briskal_SE/Briskal.EXE"), "exe");
+  EXPECT_TRUE(QFileInfo::exists(target + "/QUORVANT/Briskal_SE/Ex_Data/DBEx_2013.FDB"));
+  // The shortcut's target is the 1252 form of the path; its working folder reads back in Unicode.
+  auto [link_target, working_dir] =
+      ReadShortcut(root.path() + "/Desktop/Briskal SE 5.2 Logiciel de Gestion.lnk");
+  EXPECT_EQ(working_dir, U16(target + "/QUORVANT/Briskal_SE/"));
+  EXPECT_EQ(link_target, root.path().toStdString() + "/Soci\xE9t\xE9 G\xE9n\xE9rale/QUORVANT/Briskal_SE/Briskal.EXE");
+}
+
+TEST_F(InstallRun, HostileEntryNamesNeverWriteOutsideTheProductFolder) {
+  // An unencrypted package whose entries try to climb out of the base folder.
+  QString package = cwd + "/" + install::kPackageName;
+  QString script =
+      "import sys, zipfile\n"
+      "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+      "    z.writestr('../../escaped.txt', 'x')\n"
+      "    z.writestr('/abs_escaped.txt', 'x')\n"
+      "    z.writestr('Briskal.EXE', 'exe')\n";
+  QProcess python;
+  python.start("python3", {"-c", script, package});
+  ASSERT_TRUE(python.waitForFinished(30000));
+  ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+  RunInstall();
+  EXPECT_FALSE(QFileInfo::exists(target + "/escaped.txt"));
+  EXPECT_FALSE(QFileInfo::exists(root.path() + "/escaped.txt"));
+  EXPECT_FALSE(QFileInfo::exists(target + "/QUORVANT/escaped.txt"));
+  EXPECT_FALSE(QFileInfo::exists("/abs_escaped.txt"));
+  // Whatever the archive component made of the bad entries, the window is in a defined state.
+  EXPECT_FALSE(form->Btn_Ok->isEnabled());
+  EXPECT_FALSE(form->Btn_No->isEnabled());
+}
+
 TEST_F(InstallRun, UnknownShortcutFoldersAreSkippedNotWrittenAtTheRoot) {
   folders.locations.clear();
   MakePackage("exe");
