@@ -25,6 +25,7 @@ TEST_F(FilterParse, EveryMessageHasATextThatProvokesIt) {
   EXPECT_EQ(ParseError("City IN"), "'(' expected but nothing found");
   EXPECT_EQ(ParseError("(Qty = 1"), "')' expected but nothing found");
   EXPECT_EQ(ParseError("(Qty = 1 'x'"), "')' expected but 'x' found");
+  EXPECT_EQ(ParseError("(Qty = 1 '%s'"), "')' expected but '%s' found");  // shown as it is
   EXPECT_EQ(ParseError("City IN ('a'"), "')' expected but nothing found");
   EXPECT_EQ(ParseError("City IN ('a',"), "')' expected but nothing found");
   EXPECT_EQ(ParseError("UPPER(Name"), "')' expected but nothing found");
