@@ -230,7 +230,7 @@ TEST_F(ZqdbTest, HelpAndUsageErrors) {
 }
 
 TEST_F(ZqdbTest, MissingFileIsAnEngineError) {
-  for (const std::string& command : {"dump", "check"}) {
+  for (const char* command : {"dump", "check"}) {
     Result r = Run({command, Path("none.db")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zqdb: Cannot open file " + Path("none.db") + "\n");
@@ -310,9 +310,11 @@ TEST_F(ZqdbTest, Base64ValuesDecodeToTheirBytes) {
   std::string file = ReadFile(db);
   for (size_t i = 0; i < vectors.size(); ++i) {
     EXPECT_EQ(dump["tables"][0]["records"][i]["B"]["base64"], vectors[i].first);
-    if (!vectors[i].second.empty()) EXPECT_NE(file.find(vectors[i].second), std::string::npos) << vectors[i].first;
+    if (!vectors[i].second.empty()) {
+      EXPECT_NE(file.find(vectors[i].second), std::string::npos) << vectors[i].first;
+    }
   }
-  for (const std::string& bad : {"Zg=", "Zg=a", "Z===", "Zh==", "Zm9v!A==", "=Zm9"}) {
+  for (const char* bad : {"Zg=", "Zg=a", "Z===", "Zh==", "Zm9v!A==", "=Zm9"}) {
     ojson s = {{"tables", {{{"name", "T"}, {"fields", {{{"name", "B"}, {"type", "ftBlob"}}}},
                             {"records", {{{"B", {{"base64", bad}}}}}}}}}};
     WriteFile(dir_ / "bad.json", s.dump());
@@ -640,7 +642,7 @@ TEST_F(DamagedFileTest, HeaderDamage) {
 TEST_F(DamagedFileTest, SlotAndRecordDamage) {
   std::string slot = Damaged("slot.db", With(first_slot_block_ + 4 + 5, 99999999),
                              "table 'Societe': record 1: the record image at 99999999 (94 bytes) is outside the file");
-  for (const std::string& command : {"dump", "filter"}) {
+  for (std::string command : {"dump", "filter"}) {
     std::vector<std::string> args = {command, "--table", "Societe"};
     if (command == "filter") args.insert(args.end(), {"--expr", "Id > 0"});
     args.push_back(slot);
@@ -757,11 +759,15 @@ TEST_F(DamagedFileTest, RandomDamageNeverCrashes) {
       b[at] = static_cast<char>(rng() % 3 == 0 ? 0xFF : rng());
     }
     WriteFile(dir_ / "random.db", b);
-    for (const std::string& command : {"check", "dump"}) {
+    for (std::string command : {"check", "dump"}) {
       Result r = Run({command, Path("random.db")});
       EXPECT_TRUE(r.status == 0 || r.status == 1) << command << " round " << round << ": " << r.status << r.err;
-      if (r.status == 1 && command == "dump") EXPECT_EQ(r.err.rfind("zqdb: ", 0), 0u) << r.err;
-      if (r.status == 1 && command == "check") EXPECT_FALSE(r.out.empty() && r.err.empty());
+      if (r.status == 1 && command == "dump") {
+        EXPECT_EQ(r.err.rfind("zqdb: ", 0), 0u) << r.err;
+      }
+      if (r.status == 1 && command == "check") {
+        EXPECT_FALSE(r.out.empty() && r.err.empty());
+      }
     }
   }
 }
