@@ -247,8 +247,10 @@ void CutEverywhere(Op op, const char* what, CutSummary& summary) {
     std::vector<uint8_t> file(stream.Memory(), stream.Memory() + stream.Size());
     {
       OpenTable t(base_stream);
-      for (int32_t r = 0; r < 3; ++r)
-        if (r != touched) EXPECT_EQ(RecordBytes(t.Table(), file, r), posted_bytes[static_cast<size_t>(r)]) << where;
+      for (int32_t r = 0; r < 3; ++r) {
+        if (r == touched) continue;
+        EXPECT_EQ(RecordBytes(t.Table(), file, r), posted_bytes[static_cast<size_t>(r)]) << where;
+      }
     }
 
     // Reopened: either the table loads with the posted records, or the damage is reported as such.
