@@ -74,9 +74,9 @@ bool TInstallProcedure::Run() {
   SetProgress(36);
   // 12. This year's database from the template; an existing one is left alone (the rename then
   // fails and both files stay).
-  int year = CurrentYear ? CurrentYear() : QDate::currentDate().year();
+  year_ = CurrentYear ? CurrentYear() : QDate::currentDate().year();
   QFile::rename(P() + QString::fromUtf8(kTemplate),
-                P() + QString::fromUtf8(kYearPrefix) + QString::number(year) + QString::fromUtf8(kYearExtension));
+                P() + QString::fromUtf8(kYearPrefix) + QString::number(year_) + QString::fromUtf8(kYearExtension));
   SetProgress(40);
   // 13.
   CreateShortcuts();

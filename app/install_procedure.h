@@ -33,6 +33,12 @@ inline constexpr char kCommonShortcut[] = "/QUORVANT/Briskal SE 5.2 Logiciel de 
 inline constexpr char kExtractMask[] = "*.*";
 inline constexpr int kExtractAttributes = 10431;  // 0x28BF
 
+// The product's configuration database and its table password.
+inline constexpr char kConfigDatabase[] = "/QUORVANT/Briskal_SE/scg.zqc";
+inline constexpr char kExportFolder[] = "/QUORVANT/Briskal_SE/Files_Export";
+inline constexpr char kBackUpFolder[] = "/QUORVANT/Briskal_SE/BackUp";
+inline constexpr char kTablePassword[] = "tarvu";
+
 QString PathMissingText();
 QString ConfirmText();
 QString PackageMissingText();
@@ -66,6 +72,9 @@ class TInstallProcedure {
   // continuation) pass to the caller, which shows them; nothing done so far is undone.
   bool Run();
 
+  // The fiscal year of the last run (step 12); 0 before any run got that far.
+  int Year() const { return year_; }
+
  private:
   int Ask(const QString& text, const QString& caption, unsigned flags);
   QString P() const { return ChosenPath ? ChosenPath() : QString(); }
@@ -73,6 +82,7 @@ class TInstallProcedure {
   void CreateShortcuts();
 
   TZipArchiver& archiver_;
+  int year_ = 0;
 };
 
 }  // namespace zq

@@ -2,6 +2,7 @@
 // and the completion window (hidden), then runs the message loop until the installation window
 // closes.
 #include "app/fin_install.h"
+#include "app/qt_flush_timer.h"
 #include "app/zqsw_inst.h"
 #include "ui/application.h"
 #include "ui/db_login_form.h"
@@ -14,6 +15,8 @@ int main(int argc, char** argv) {
   zq::InstallZipDialogs();
   // The engine's password prompt for a database opened without one.
   zq::InstallDbLoginForm();
+  // Databases flush on a Qt timer of the message loop when their auto-flush is on.
+  zq::InstallQtFlushTimers();
   // 2. The installation window, created first: the main window.
   zq::TForm_Install form_install;
   zq::Form_Install = &form_install;

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QShowEvent>
 #include <cmath>
 
+#include "app/fin_install.h"
 #include "app/install_procedure.h"
 #include "app/maker_info.h"
 #include "app/pictures.h"
@@ -20,6 +22,8 @@
 #include "ui/marquee_label.h"
 #include "ui/message_boxes.h"
 #include "ui/numeric_edit.h"
+#include "ui/text_codec.h"
+#include "dbengine/db_table.h"
 #include "zip/zip_archiver.h"
 
 namespace zq {
@@ -63,7 +67,10 @@ TForm_Install::TForm_Install(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint),
       archiver_(std::make_unique<TZipArchiver>()),
-      procedure_(std::make_unique<TInstallProcedure>(*archiver_)) {
+      procedure_(std::make_unique<TInstallProcedure>(*archiver_)),
+      config_tbl_(std::make_unique<TDbTable>()),
+      settings_tbl_(std::make_unique<TDbTable>()),
+      societe_tbl_(std::make_unique<TDbTable>()) {
   setObjectName("Form_Install");
   setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
   setFixedSize(784, 487);
@@ -108,7 +115,26 @@ TForm_Install::TForm_Install(QWidget* parent)
     Btn_Ok->setEnabled(false);
     Btn_No->setEnabled(false);
   };
+  procedure_->ContinueWithProfile = [this] { WriteCompanyProfile(); };
   OnTerminate = [] { QCoreApplication::exit(0); };
+  ShowCompletion = [] {
+    if (Form_End) Form_End->exec();
+  };
+
+  // The configuration tables as they stand before any installation: in the default session,
+  // named after the database file (the company table without a name), each handing the table
+  // password to the engine just before it opens.
+  config_tbl_->SetName("Config_tbl");
+  config_tbl_->SetSessionName("Default");
+  config_tbl_->SetDatabaseName("scg.zqc");
+  config_tbl_->BeforeOpen = [this](TDataSet& sender) { Config_tblBeforeOpen(sender); };
+  settings_tbl_->SetName("Settings_tbl");
+  settings_tbl_->SetSessionName("Default");
+  settings_tbl_->SetDatabaseName("scg.zqc");
+  settings_tbl_->BeforeOpen = [this](TDataSet& sender) { Settings_tblBeforeOpen(sender); };
+  societe_tbl_->SetName("Societe_tbl");
+  societe_tbl_->SetSessionName("Default");
+  societe_tbl_->BeforeOpen = [this](TDataSet& sender) { Societe_tblBeforeOpen(sender); };
 }
 
 TForm_Install::~TForm_Install() {
@@ -336,5 +362,66 @@ void TForm_Install::Btn_NoClick() {
 }
 
 void TForm_Install::Btn_OkClick() { procedure_->Run(); }
+
+void TForm_Install::Config_tblBeforeOpen(TDataSet& /*sender*/) { Config_tbl().SetPassword(install::kTablePassword); }
+void TForm_Install::Settings_tblBeforeOpen(TDataSet& /*sender*/) {
+  Settings_tbl().SetPassword(install::kTablePassword);
+}
+void TForm_Install::Societe_tblBeforeOpen(TDataSet& /*sender*/) {
+  Societe_tbl().SetPassword(install::kTablePassword);
+}
+
+void TForm_Install::WriteCompanyProfile() {
+  using namespace install;
+  // The chosen folder is read again at each use; paths are plain concatenations (a root folder
+  // gives a doubled separator). The database is opened by its name on this host's file system;
+  // the texts stored in it are code page 1252.
+  auto p = [this] { return Combo_Path->Path(); };
+  TDbTable* tables[] = {config_tbl_.get(), settings_tbl_.get(), societe_tbl_.get()};
+  // 1.-2. Setting the database clears the table name, hence the names after it.
+  for (TDbTable* t : tables) t->SetDatabaseName(QFile::encodeName(p() + QString::fromUtf8(kConfigDatabase)).toStdString());
+  config_tbl_->SetTableName("Config");
+  settings_tbl_->SetTableName("Settings");
+  societe_tbl_->SetTableName("Societe");
+  // 3.-4. One database object for the three; each table edits its first record (an empty table
+  // gets a new one).
+  for (TDbTable* t : tables) t->Open();
+  for (TDbTable* t : tables) t->Edit();
+  auto set = [](TDbTable& t, const char* field, const QString& text) {
+    t.SetFieldValues(field, Variant(ToAnsi(text)));
+  };
+  // 5.
+  set(*config_tbl_, "Exercice", QString::number(procedure_->Year()));
+  set(*config_tbl_, "App_Path", p() + QString::fromUtf8(kProductFolder));
+  set(*config_tbl_, "Prn_PdfPath", p() + QString::fromUtf8(kExportFolder));
+  set(*config_tbl_, "Save_Path", p() + QString::fromUtf8(kBackUpFolder));
+  set(*config_tbl_, "Licenced_To", Edit_Licence->text());
+  PBar->SetPercent(65);
+  // 6. The capital as the control shows it without the focus: grouped by its display format.
+  set(*societe_tbl_, "Societe", Edit_Societe->text());
+  set(*societe_tbl_, "Activite", Edit_Activite->text());
+  set(*societe_tbl_, "Adresse", Edit_Adresse->text());
+  set(*societe_tbl_, "Tel", Edit_Tel->text());
+  set(*societe_tbl_, "Fax", Edit_Fax->text());
+  set(*societe_tbl_, "Email", Edit_Email->text());
+  set(*societe_tbl_, "URL", Edit_URL->text());
+  set(*societe_tbl_, "CBank", Edit_CBank->text());
+  set(*societe_tbl_, "RC", Edit_RC->text());
+  set(*societe_tbl_, "MF", Edit_MF->text());
+  set(*societe_tbl_, "AI", Edit_AI->text());
+  set(*societe_tbl_, "NIF", Edit_NIF->text());
+  set(*societe_tbl_, "NIS", Edit_NIS->text());
+  set(*societe_tbl_, "CapitalS", Edit_CapitalS->DisplayText());
+  PBar->SetPercent(70);
+  PBar->SetPercent(75);
+  // 7.-8. Each post writes its record to the file; the last close frees the database object.
+  for (TDbTable* t : tables) t->Post();
+  for (TDbTable* t : tables) t->Close();
+  // 9.-11.
+  PBar->SetPercent(80);
+  PBar->SetPercent(100);
+  Btn_Ok->hide();
+  if (ShowCompletion) ShowCompletion();
+}
 
 }  // namespace zq

@@ -14,6 +14,8 @@ class QPushButton;
 
 namespace zq {
 
+class TDataSet;
+class TDbTable;
 class TEnterEdit;
 class TFolderComboBox;
 class TGradientProgressBar;
@@ -40,6 +42,13 @@ class TForm_Install : public QWidget {
   void Combo_PathPropertiesChange();
   void Btn_NoClick();
   void Btn_OkClick();
+  void Config_tblBeforeOpen(TDataSet& sender);
+  void Settings_tblBeforeOpen(TDataSet& sender);
+  void Societe_tblBeforeOpen(TDataSet& sender);
+  // The second half of the install button: writes the fiscal year, the product's folders and the
+  // company profile into the product's configuration database, completes the progress bar and
+  // shows the completion window. Runs from the procedure once the shortcuts are made (60 %).
+  void WriteCompanyProfile();
 
   // ---- controls (objectName = member name) ----
   QLabel* Label_Prd_Name = nullptr;
@@ -68,6 +77,13 @@ class TForm_Install : public QWidget {
   // ---- components ----
   TZipArchiver& Archiver() { return *archiver_; }
   TInstallProcedure& Procedure() { return *procedure_; }
+  TDbTable& Config_tbl() { return *config_tbl_; }
+  TDbTable& Settings_tbl() { return *settings_tbl_; }
+  TDbTable& Societe_tbl() { return *societe_tbl_; }
+
+  // Shows the completion window modally; its result is ignored. Tests replace it so nothing
+  // blocks.
+  std::function<void()> ShowCompletion;
 
   // What closing this window does after it has closed: ends the application by default (the
   // message loop and any modal loop inside it). Tests replace it.
@@ -85,6 +101,9 @@ class TForm_Install : public QWidget {
 
   std::unique_ptr<TZipArchiver> archiver_;
   std::unique_ptr<TInstallProcedure> procedure_;
+  std::unique_ptr<TDbTable> config_tbl_;
+  std::unique_ptr<TDbTable> settings_tbl_;
+  std::unique_ptr<TDbTable> societe_tbl_;
   bool started_ = false;
 };
 
