@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QPainter>
 #include <QLocale>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -472,6 +474,45 @@ TEST_F(ProfileRun, SecondInstallationOverTheFirst) {
   EXPECT_EQ(societe.count, 1);
   EXPECT_EQ(societe.fields["Societe"], "Seconde Installation");
   EXPECT_EQ(societe.fields["Email"], "");  // the first run's text overwritten by the empty one
+}
+
+// The completed installation as the user sees it: the installation window at 100 % with the
+// completion window over it. With ZQ_SCREENSHOT_DIR set (scripts/screenshots) the picture is kept
+// as the documentation's screenshot.
+TEST_F(ProfileRun, CompletedInstallationScreenshot) {
+  CopyPackage();
+  FillProfile();
+  ShowActive();
+  form->Btn_Ok->setFocus();
+  // The right end of the progress bar, empty before the run.
+  const QPoint bar_end = form->PBar->mapTo(form, QPoint(form->PBar->width() - 4, form->PBar->height() / 2));
+  QImage before = form->grab().toImage();
+  QImage picture;
+  bool end_visible = false;
+  form->ShowCompletion = [&] {
+    ++completions;
+    QTimer::singleShot(0, end, [&] {
+      end_visible = end->isVisible();
+      end->Btn_No->setEnabled(true);  // as after the window's five seconds
+      picture = form->grab().toImage();
+      QImage over = end->grab().toImage();
+      QPainter painter(&picture);
+      // Painter coordinates are logical pixels on both images.
+      painter.drawImage(end->pos() - form->pos(), over);
+      painter.end();
+      end->close();
+    });
+    Form_End->exec();
+  };
+  EXPECT_EQ(RunInstall(), kAllSteps);
+  ASSERT_EQ(completions, 1);
+  EXPECT_TRUE(end_visible);
+  ASSERT_FALSE(picture.isNull());
+  EXPECT_EQ(picture.size() / picture.devicePixelRatio(), QSize(784, 487));
+  const qreal ratio = picture.devicePixelRatio();
+  EXPECT_NE(picture.pixelColor(bar_end * ratio), before.pixelColor(bar_end * before.devicePixelRatio()));
+  QString dir = qEnvironmentVariable("ZQ_SCREENSHOT_DIR");
+  if (!dir.isEmpty()) ASSERT_TRUE(picture.save(QDir(dir).filePath("installation-completed.png"), "PNG"));
 }
 
 }  // namespace
