@@ -17,7 +17,7 @@ namespace zq {
 
 enum TExprNodeKind : uint8_t { enField = 0, enConst = 1, enFunc = 2, enOperator = 3 };
 
-enum TCANOperator : uint8_t {
+enum TExprOperator : uint8_t {
   coNOTDEFINED = 0,
   coEQ = 3,
   coNE = 4,
@@ -56,7 +56,7 @@ enum TExprFunction : uint8_t {
 class TExprNode {
  public:
   TExprNodeKind Kind = enConst;
-  TCANOperator Operator = coNOTDEFINED;
+  TExprOperator Operator = coNOTDEFINED;
   TExprFunction Function = fnNone;
   std::string Name;              // field or function name
   std::vector<uint8_t> Data;     // value in stored form

@@ -247,7 +247,7 @@ bool TFilterParser::Greater(TExprNode& left, TExprNode& right, TFilterOptions op
   return CompareNodes(left, right, options) > 0;
 }
 
-bool TFilterParser::Compare(TCANOperator op, TExprNode& left, TExprNode& right,
+bool TFilterParser::Compare(TExprOperator op, TExprNode& left, TExprNode& right,
                             TFilterOptions options) {
   switch (op) {
     case coEQ: return Equal(left, right, options);
@@ -263,7 +263,7 @@ bool TFilterParser::Compare(TCANOperator op, TExprNode& left, TExprNode& right,
 void TFilterParser::EvaluateArithmetic(TExprNode& node) {
   TExprNode& left = *node.Left;
   TExprNode& right = *node.Right;
-  const TCANOperator op = node.Operator;
+  const TExprOperator op = node.Operator;
   const TFieldType l = left.DataType;
   const TFieldType r = right.DataType;
 

@@ -168,7 +168,7 @@ TExprNode* TFilterParser::ParseFactor() {
 
 TExprNode* TFilterParser::ParseComparison() {
   TExprNode* left = ParseSum();
-  TCANOperator op = coNOTDEFINED;
+  TExprOperator op = coNOTDEFINED;
   switch (Token()) {
     case etEQ: op = coEQ; break;
     case etNE: op = coNE; break;
@@ -211,7 +211,7 @@ TExprNode* TFilterParser::ParseComparison() {
 TExprNode* TFilterParser::ParseSum() {
   TExprNode* left = ParseProduct();
   while (Token() == etADD || Token() == etSUB) {
-    const TCANOperator op = Token() == etADD ? coADD : coSUB;
+    const TExprOperator op = Token() == etADD ? coADD : coSUB;
     NextToken();
     TExprNode* right = ParseProduct();
     left = NewOperator(op, left, right);
@@ -223,7 +223,7 @@ TExprNode* TFilterParser::ParseSum() {
 TExprNode* TFilterParser::ParseProduct() {
   TExprNode* left = ParsePrimary();
   while (Token() == etMUL || Token() == etDIV) {
-    const TCANOperator op = Token() == etMUL ? coMUL : coDIV;
+    const TExprOperator op = Token() == etMUL ? coMUL : coDIV;
     NextToken();
     TExprNode* right = ParsePrimary();
     left = NewOperator(op, left, right);
@@ -328,7 +328,7 @@ TExprNode* TFilterParser::ParseFunction(const std::string& name, int function) {
 
 // ---- node construction --------------------------------------------------------------------------
 
-TExprNode* TFilterParser::NewOperator(TCANOperator op, TExprNode* left, TExprNode* right) {
+TExprNode* TFilterParser::NewOperator(TExprOperator op, TExprNode* left, TExprNode* right) {
   TExprNode* node = NewNode(enOperator);
   node->Operator = op;
   node->Left = left;
@@ -393,7 +393,7 @@ void ConvertToDateTime(TExprNode& node, TFieldType type, const TFilterFormatSett
 
 }  // namespace
 
-void TFilterParser::CheckComparison(TCANOperator op, TExprNode*& left, TExprNode*& right) {
+void TFilterParser::CheckComparison(TExprOperator op, TExprNode*& left, TExprNode*& right) {
   const TFieldType l = left->DataType;
   const TFieldType r = right->DataType;
   if (IsNumeric(l) && IsNumeric(r)) return;
@@ -418,7 +418,7 @@ void TFilterParser::CheckComparison(TCANOperator op, TExprNode*& left, TExprNode
 void TFilterParser::CheckArithmetic(TExprNode& node) {
   TExprNode& left = *node.Left;
   TExprNode& right = *node.Right;
-  const TCANOperator op = node.Operator;
+  const TExprOperator op = node.Operator;
   TFieldType l = left.DataType;
   TFieldType r = right.DataType;
   if (IsNumeric(l) && IsNumeric(r)) {

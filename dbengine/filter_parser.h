@@ -50,17 +50,17 @@ class TFilterParser : public TExprParserBase {
   // Reads "( expression {, expression} )" after a function name or IN into `list`.
   void ParseList(std::vector<TExprNode*>& list, bool allow_empty);
 
-  TExprNode* NewOperator(TCANOperator op, TExprNode* left, TExprNode* right);
+  TExprNode* NewOperator(TExprOperator op, TExprNode* left, TExprNode* right);
   TExprNode* NewField(const std::string& name);
   TExprNode* NewNumber(const std::string& text);
 
   // Type rules; each raises "Type mismatch in expression" when the operands do not fit.
-  void CheckComparison(TCANOperator op, TExprNode*& left, TExprNode*& right);
+  void CheckComparison(TExprOperator op, TExprNode*& left, TExprNode*& right);
   void CheckArithmetic(TExprNode& node);
   void CheckFunction(TExprNode& node);
 
   // Evaluation helpers.
-  bool Compare(TCANOperator op, TExprNode& left, TExprNode& right, TFilterOptions options);
+  bool Compare(TExprOperator op, TExprNode& left, TExprNode& right, TFilterOptions options);
   bool Equal(TExprNode& left, TExprNode& right, TFilterOptions options);
   bool Less(TExprNode& left, TExprNode& right, TFilterOptions options);
   bool Greater(TExprNode& left, TExprNode& right, TFilterOptions options);

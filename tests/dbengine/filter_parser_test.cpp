@@ -107,7 +107,7 @@ TEST_F(FilterParse, PrecedenceAndAssociativity) {
 }
 
 TEST_F(FilterParse, OperatorCodes) {
-  const std::pair<const char*, TCANOperator> cases[] = {
+  const std::pair<const char*, TExprOperator> cases[] = {
       {"Qty = 1", coEQ},  {"Qty <> 1", coNE}, {"Qty > 1", coGT},          {"Qty < 1", coLT},
       {"Qty >= 1", coGE}, {"Qty <= 1", coLE}, {"Name LIKE 'a%'", coLIKE}, {"Qty IN (1)", coIN},
       {"NOT Flag", coNOT}, {"Flag AND Active", coAND}, {"Flag OR Active", coOR},
@@ -117,7 +117,7 @@ TEST_F(FilterParse, OperatorCodes) {
     EXPECT_EQ(parser.Root()->Operator, op) << text;
     EXPECT_EQ(parser.Root()->DataType, ftBoolean) << text;
   }
-  const std::pair<const char*, TCANOperator> arithmetic[] = {
+  const std::pair<const char*, TExprOperator> arithmetic[] = {
       {"Qty + 1 = 0", coADD}, {"Qty - 1 = 0", coSUB}, {"Qty * 1 = 0", coMUL}, {"Qty / 1 = 0", coDIV}};
   for (const auto& [text, op] : arithmetic) {
     parser.Parse(text);
