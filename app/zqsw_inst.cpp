@@ -411,6 +411,9 @@ void TForm_Install::WriteCompanyProfile() {
   set(*societe_tbl_, "AI", Edit_AI->text());
   set(*societe_tbl_, "NIF", Edit_NIF->text());
   set(*societe_tbl_, "NIS", Edit_NIS->text());
+  // Started from the keyboard (Alt+I) the focus may still be in the capital box, which takes
+  // the typed number only when it loses the focus: let it, so the value written is the one typed.
+  if (Edit_CapitalS->hasFocus()) Edit_CapitalS->clearFocus();
   set(*societe_tbl_, "CapitalS", Edit_CapitalS->DisplayText());
   PBar->SetPercent(70);
   PBar->SetPercent(75);

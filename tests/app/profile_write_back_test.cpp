@@ -476,6 +476,22 @@ TEST_F(ProfileRun, SecondInstallationOverTheFirst) {
   EXPECT_EQ(societe.fields["Email"], "");  // the first run's text overwritten by the empty one
 }
 
+TEST_F(ProfileRun, CapitalTypedWhileTheBoxKeepsTheFocusIsWrittenAsTyped) {
+  CopyPackage();
+  FillProfile();
+  form->Edit_CapitalS->SetValue(std::nullopt);
+  ShowActive();
+  form->Edit_CapitalS->setFocus();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->Edit_CapitalS->hasFocus(); }, 2000));
+  QTest::keyClicks(form->Edit_CapitalS, "-2500000");
+  ASSERT_EQ(form->Edit_CapitalS->text(), "-2500000");  // still plain while focused
+  // The accelerator of the install button runs it without moving the focus.
+  boxes.answers = {kIdOk};
+  form->Btn_OkClick();
+  ASSERT_EQ(completions, 1) << (boxes.asked.empty() ? std::string() : boxes.asked.back().text.toStdString());
+  EXPECT_EQ(ReadFirstRecord(Database(), "Societe", "tarvu").fields["CapitalS"], "(2,500,000)");
+}
+
 // The completed installation as the user sees it: the installation window at 100 % with the
 // completion window over it. With ZQ_SCREENSHOT_DIR set (scripts/screenshots) the picture is kept
 // as the documentation's screenshot.
