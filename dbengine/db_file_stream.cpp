@@ -30,6 +30,11 @@ int64_t TDbFileStream::Seek(int64_t offset, SeekOrigin origin) {
   return result < 0 ? result : result - start_offset_;
 }
 
+int64_t TDbFileStream::Size() {
+  int64_t size = TFileStream::Size();
+  return size < 0 ? size : size - start_offset_;
+}
+
 void TDbFileStream::SetSize(int64_t size) {
   flushed_ = false;
   TFileStream::SetSize(size + start_offset_);

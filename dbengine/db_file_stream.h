@@ -20,6 +20,8 @@ class TDbFileStream : public TFileStream {
   int64_t Write(const void* buffer, int64_t count) override;
   // Positions are relative to the start offset.
   int64_t Seek(int64_t offset, SeekOrigin origin) override;
+  // The size of the database: the file's size less the start offset.
+  int64_t Size() override;
   void SetSize(int64_t size) override;
 
   int32_t StartOffset() const { return start_offset_; }

@@ -372,17 +372,54 @@ int TDbTableIO::CompareKey(const TFieldBuffers& key, int32_t record_id, bool par
   if (key_field_count > 0) fields = std::min(fields, key_field_count);
   bool ci = (def.Options & tiCaseInsensitive) != 0;
   int result = 0;
-  TMemoryStream stored;
   for (int k = 0; k < fields && result == 0; ++k) {
     int f = def.FieldNumbers[static_cast<size_t>(k)];
     if (f >= key.Count()) break;
     const TFieldBufferItem& item = key.Item(f);
-    ReadStoredField(stored, record_id, f);
-    result = CompareValues(item.ValueRef(), item.ValueSize(), stored.Memory(), stored.Size(), partial, ci,
-                           field_defs_.Item(f).FieldType);
+    const uint8_t field_type = field_defs_.Item(f).FieldType;
+    if (IsBlobType(field_type)) {
+      ReadStoredField(compare_stored_, record_id, f);
+      result = CompareValues(item.ValueRef(), item.ValueSize(), compare_stored_.Memory(), compare_stored_.Size(),
+                             partial, ci, field_type);
+      continue;
+    }
+    // A fixed slot: read it straight from the record image, whose offset the loaded slots hold.
+    int64_t stored_size = 0;
+    const uint8_t* stored = ReadKeySlot(record_id, f, stored_size);
+    result = CompareValues(item.ValueRef(), item.ValueSize(), stored, stored_size, partial, ci, field_type);
   }
   if (def.Options & tiDescending) result = -result;
   return result;
+}
+
+// The decoded slot of a fixed-size field for a key comparison, in a buffer kept by the table (valid
+// until the next call). Same bytes and same errors as ReadStoredField, without allocating and
+// without rereading the record slot: a record's image never moves once its slot is written.
+const uint8_t* TDbTableIO::ReadKeySlot(int32_t record_id, int field_number, int64_t& size) {
+  TDbFileIO& io = FileIO();
+  if (record_id < 0 || static_cast<size_t>(record_id) >= slots_.size())
+    io.RaiseDamaged(FormatMessage("record %s of table '%s'", {std::to_string(record_id), table_name_}));
+  SlotPosition(record_id);  // the slot's block must exist, as for a read of the slot
+  const int32_t data_offset = slots_[static_cast<size_t>(record_id)].DataOffset;
+  if (data_offset < kFileHeaderSize) io.RaiseDamaged(FormatMessage("record offset %s", {std::to_string(data_offset)}));
+  const int32_t width = FieldSlotWidth(field_number);
+  const int64_t position = int64_t{data_offset} + field_offsets_.at(static_cast<size_t>(field_number));
+  TStream& stream = *io.Stream();
+  if (width < 0 || position > INT32_MAX || stream.Seek(position, SeekOrigin::Begin) != position)
+    io.RaiseDamaged(FormatMessage("record image at offset %s", {std::to_string(data_offset)}));
+  if (!FieldIsEncrypted(field_number)) {
+    key_slot_.resize(static_cast<size_t>(width));
+    if (width > 0 && stream.Read(key_slot_.data(), width) != width)
+      io.RaiseDamaged(FormatMessage("record image at offset %s", {std::to_string(data_offset)}));
+    size = width;
+    return key_slot_.data();
+  }
+  compare_raw_.SetSize(width);
+  if (width > 0 && stream.Read(compare_raw_.Memory(), width) != width)
+    io.RaiseDamaged(FormatMessage("record image at offset %s", {std::to_string(data_offset)}));
+  io.DecodeStreamData(compare_raw_, compare_stored_, false, true);
+  size = compare_stored_.Size();
+  return compare_stored_.Memory();
 }
 
 int TDbTableIO::FindKey(const TFieldBuffers& key, const TRowList& list, bool partial, int key_field_count,
@@ -436,12 +473,27 @@ int TDbTableIO::FindKeyBound(const TFieldBuffers& key, const TRowList& list, boo
   return position;
 }
 
-int TDbTableIO::InsertPosition(const TFieldBuffers& buffers, int index) {
-  int result = 0;
-  int position = FindKey(buffers, RowList(index + 1), false, 0, result, index);
+// FindKey for a whole key on the way to a write. A key beyond the last row (the usual append in
+// key order) is settled by one comparison: FindKey's search would end on the last row with the
+// same answer.
+int TDbTableIO::FindWriteKey(const TFieldBuffers& key, const TRowList& list, int& result, int index) {
+  if (!list.empty() && CompareKey(key, list.back().RecordId, false, 0, index) > 0) {
+    result = 1;
+    return static_cast<int>(list.size()) - 1;
+  }
+  return FindKey(key, list, false, 0, result, index);
+}
+
+int TDbTableIO::InsertPositionOf(int position, int result) {
   if (result == 0 || result == 1) return position + 1;
   if (result == -1) return position;
   return 0;
+}
+
+int TDbTableIO::InsertPosition(const TFieldBuffers& buffers, int index) {
+  int result = 0;
+  int position = FindWriteKey(buffers, RowList(index + 1), result, index);
+  return InsertPositionOf(position, result);
 }
 
 int TDbTableIO::PhysicalPosition(const TRowList& list, int position) {
@@ -471,9 +523,10 @@ void TDbTableIO::ReadRecord(TFieldBuffers& buffers, const TRowList& list, int po
   TDbFileIO& io = FileIO();
   LockGuard lock(io);
   TRowRef ref = list[static_cast<size_t>(position)];
-  std::vector<uint8_t> image(static_cast<size_t>(record_size_));
+  std::vector<uint8_t>& image = image_;
+  image.resize(static_cast<size_t>(record_size_));
   io.ReadAt(image.data(), ref.DataOffset, record_size_);
-  std::vector<uint8_t> slot;
+  std::vector<uint8_t>& slot = slot_;
   int count = std::min(buffers.Count(), field_defs_.Count());
   for (int i = 0; i < count; ++i) {
     TFieldBufferItem& item = buffers.Item(i);
@@ -494,13 +547,14 @@ void TDbTableIO::ReadRecord(TFieldBuffers& buffers, const TRowList& list, int po
 }
 
 // Unique check: physical_position -1 on append; on modify the record's own key is allowed.
-void TDbTableIO::CheckUnique(const TFieldBuffers& buffers, int physical_position) {
+void TDbTableIO::CheckUnique(const TFieldBuffers& buffers, int physical_position, std::vector<TKeySearch>* searches) {
   for (int i = 0; i < index_defs_.Count(); ++i) {
     const TDbIndexDef& def = index_defs_.Item(i);
     if (!(def.Options & (tiPrimary | tiUnique))) continue;
     const TRowList& list = RowList(i + 1);
     int result = 0;
-    int position = FindKey(buffers, list, false, 0, result, i);
+    int position = FindWriteKey(buffers, list, result, i);
+    if (searches) (*searches)[static_cast<size_t>(i)] = {true, position, result};
     if (result != 0) continue;
     if (physical_position >= 0 && PhysicalPosition(list, position) == physical_position) continue;
     std::string text;
@@ -557,13 +611,16 @@ void TDbTableIO::WriteBlob(TMemoryStream& encoded, int32_t area_offset, TMemoryS
 
 namespace {
 
-// Keeps a string value within its data and zeroes every byte after its text.
-void NormaliseString(TFieldBufferItem& item) {
-  if (!item.Data() || item.DataSize() <= 0) return;
+// Keeps a string value within its data and zeroes every byte after its text. True when a byte
+// changed.
+bool NormaliseString(TFieldBufferItem& item) {
+  if (!item.Data() || item.DataSize() <= 0) return false;
   auto* p = static_cast<uint8_t*>(item.Data());
   int32_t size = item.DataSize();
-  const uint8_t* nul = std::find(p, p + size - 1, uint8_t{0});
-  std::memset(const_cast<uint8_t*>(nul), 0, static_cast<size_t>(p + size - nul));
+  uint8_t* nul = std::find(p, p + size - 1, uint8_t{0});
+  bool changed = std::any_of(nul, p + size, [](uint8_t b) { return b != 0; });
+  std::memset(nul, 0, static_cast<size_t>(p + size - nul));
+  return changed;
 }
 
 }  // namespace
@@ -573,7 +630,11 @@ void TDbTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TIndexCa
   LockGuard lock(io);
   ReloadIfChanged();
   CheckBlocksForWrite();
-  CheckUnique(buffers, -1);
+  // The unique check searches each unique index for the new key; the insertion below reuses
+  // those searches instead of reading the same keys again.
+  std::vector<TKeySearch>& searches = key_searches_;
+  searches.assign(static_cast<size_t>(index_defs_.Count()), TKeySearch{});
+  CheckUnique(buffers, -1, &searches);
 
   bool has_auto_inc = auto_inc_field_ >= 0;
   if (has_auto_inc && auto_inc_field_ < buffers.Count()) {
@@ -586,6 +647,7 @@ void TDbTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TIndexCa
           throw EDatabaseError(FormatMessage("Auto-increment values of table '%s' are exhausted", {table_name_}));
         header_.SetLastAutoIncValue(header_.LastAutoIncValue() + 1);
         PutI32(p, header_.LastAutoIncValue());
+        searches.assign(searches.size(), TKeySearch{});  // the key changed: search again
       } else if (v > header_.LastAutoIncValue()) {
         header_.SetLastAutoIncValue(v);
       }
@@ -643,7 +705,8 @@ void TDbTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TIndexCa
   int count = std::min(buffers.Count(), field_defs_.Count());
   for (int i = 0; i < count; ++i) {
     TFieldBufferItem& item = buffers.Item(i);
-    if (item.Active() && IsStringType(field_defs_.Item(i).FieldType)) NormaliseString(item);
+    if (item.Active() && IsStringType(field_defs_.Item(i).FieldType) && NormaliseString(item))
+      searches.assign(searches.size(), TKeySearch{});  // the key may have changed: search again
   }
   io.WriteAt(image.data(), d, record_size_);
 
@@ -655,6 +718,7 @@ void TDbTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TIndexCa
     int32_t offset = field_offsets_[static_cast<size_t>(i)];
     if (IsBlobType(field_defs_.Item(i).FieldType)) {
       if (!item.IsBlob()) continue;
+      searches.assign(searches.size(), TKeySearch{});  // keys over blob streams: search again
       EncodeBlob(item, i, plain, encoded);
       int64_t length = encoded.Size();
       int64_t area = io.FileSize();
@@ -681,7 +745,8 @@ void TDbTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TIndexCa
 
   if (index_callback) index_callback(-1, -1, ref);
   for (int i = 0; i < index_defs_.Count(); ++i) {
-    int p = InsertPosition(buffers, i);
+    const TKeySearch& search = searches[static_cast<size_t>(i)];
+    int p = search.Done ? InsertPositionOf(search.Position, search.Result) : InsertPosition(buffers, i);
     if (index_callback) index_callback(i, p, ref);
     TRowList& list = RowList(i + 1);
     list.insert(list.begin() + p, ref);

@@ -108,7 +108,18 @@ class TDbTableIO {
   void WriteLink(int index, const TIndexLink& link);
   void WriteHeader();
   int CompareKey(const TFieldBuffers& key, int32_t record_id, bool partial, int key_field_count, int index);
-  void CheckUnique(const TFieldBuffers& buffers, int physical_position);
+  const uint8_t* ReadKeySlot(int32_t record_id, int field_number, int64_t& size);
+  // The outcome of one index search for a key: FindKey's position and result.
+  struct TKeySearch {
+    bool Done = false;
+    int Position = -1;
+    int Result = -2;
+  };
+  // Raises "Invalid unique field value" for a key already held by another record; with searches,
+  // records each unique index's search by index number.
+  void CheckUnique(const TFieldBuffers& buffers, int physical_position, std::vector<TKeySearch>* searches = nullptr);
+  int FindWriteKey(const TFieldBuffers& key, const TRowList& list, int& result, int index);
+  static int InsertPositionOf(int position, int result);
   void WriteBlob(TMemoryStream& encoded, int32_t area_offset, TMemoryStream* plain, int field_number);
   void EncodeBlob(TFieldBufferItem& item, int field_number, TMemoryStream& plain, TMemoryStream& encoded);
   void ReorderAfterModify(const TFieldBuffers& buffers, int32_t record_id, int physical_position,
@@ -130,6 +141,14 @@ class TDbTableIO {
   std::vector<TIntegerAry> link_blocks_;
   std::vector<std::unique_ptr<TRowList>> row_lists_;
   int64_t load_generation_ = 0;
+  // Scratch buffers of the per-record paths (key comparisons, record reads), kept between calls
+  // so that a search or a scan does not allocate for every record it touches.
+  std::vector<uint8_t> key_slot_;
+  TMemoryStream compare_raw_;
+  TMemoryStream compare_stored_;
+  std::vector<uint8_t> image_;
+  std::vector<uint8_t> slot_;
+  std::vector<TKeySearch> key_searches_;
 };
 
 }  // namespace zq

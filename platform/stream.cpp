@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cerrno>
 #include <cstring>
 
@@ -110,6 +111,16 @@ TFileStream::TFileStream(const std::string& path, FileAccess access, FileShare /
   }
   fd_ = ::open(path.c_str(), flags);
   if (fd_ < 0) ThrowOpenError(path, errno);
+  InitPosition();
+}
+
+void TFileStream::InitPosition() {
+  struct stat st {};
+  positioned_ = fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+  if (positioned_) {
+    off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    position_ = at < 0 ? 0 : static_cast<int64_t>(at);
+  }
 }
 
 TFileStream TFileStream::Create(const std::string& path) {
@@ -118,7 +129,8 @@ TFileStream TFileStream::Create(const std::string& path) {
   return TFileStream(fd, path);
 }
 
-TFileStream::TFileStream(TFileStream&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) {
+TFileStream::TFileStream(TFileStream&& other) noexcept
+    : fd_(other.fd_), path_(std::move(other.path_)), positioned_(other.positioned_), position_(other.position_) {
   other.fd_ = -1;
 }
 
@@ -130,10 +142,12 @@ int64_t TFileStream::Read(void* buffer, int64_t count) {
   int64_t done = 0;
   auto* out = static_cast<uint8_t*>(buffer);
   while (done < count) {
-    ssize_t n = ::read(fd_, out + done, static_cast<size_t>(count - done));
+    ssize_t n = positioned_ ? ::pread(fd_, out + done, static_cast<size_t>(count - done), static_cast<off_t>(position_))
+                            : ::read(fd_, out + done, static_cast<size_t>(count - done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += n;
+    if (positioned_) position_ += n;
   }
   return done;
 }
@@ -142,18 +156,42 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
   int64_t done = 0;
   const auto* in = static_cast<const uint8_t*>(buffer);
   while (done < count) {
-    ssize_t n = ::write(fd_, in + done, static_cast<size_t>(count - done));
+    ssize_t n = positioned_
+                    ? ::pwrite(fd_, in + done, static_cast<size_t>(count - done), static_cast<off_t>(position_))
+                    : ::write(fd_, in + done, static_cast<size_t>(count - done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += n;
+    if (positioned_) position_ += n;
   }
   return done;
 }
 
 int64_t TFileStream::Seek(int64_t offset, SeekOrigin origin) {
+  if (positioned_) {
+    int64_t base = 0;
+    if (origin == SeekOrigin::Current) {
+      base = position_;
+    } else if (origin == SeekOrigin::End) {
+      base = TFileStream::Size();
+      if (base < 0) return -1;
+    }
+    if (offset > 0 && base > INT64_MAX - offset) return -1;
+    int64_t target = base + offset;
+    if (target < 0) return -1;  // as lseek: EINVAL, the position stays
+    position_ = target;
+    return target;
+  }
   int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
   off_t result = ::lseek(fd_, static_cast<off_t>(offset), whence);
   return result < 0 ? -1 : static_cast<int64_t>(result);
+}
+
+int64_t TFileStream::Size() {
+  if (!positioned_) return TStream::Size();
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
 }
 
 void TFileStream::SetSize(int64_t size) {
