@@ -138,7 +138,10 @@ void TDbFileIO::Lock() {
   int fd = static_cast<TFileStream*>(stream_)->Handle();
   int64_t attempts = 0;
   for (;;) {
-    if (TryLockFileRange(fd, kLockOffset + start_offset_, 1, true)) {
+    // A descriptor opened for reading only cannot hold a write lock; its read lock still keeps
+    // writers out while it reads, which is all a read-only opener needs.
+    bool exclusive = !(file_is_read_only_ || read_only_);
+    if (TryLockFileRange(fd, kLockOffset + start_offset_, 1, exclusive)) {
       lock_depth_ = 1;
       return;
     }
