@@ -164,11 +164,11 @@ int64_t TDbFileIO::FileSize() {
 
 void TDbFileIO::ReadAt(void* buffer, int64_t position, int64_t count) {
   if (!stream_) throw EDatabaseError("Cannot perform this operation on a closed database");
-  if (count < 0 || position < 0 || position > INT32_MAX || position + count > FileSize())
+  // A read that comes back short went past the end of the file: no separate size query needed.
+  if (count < 0 || position < 0 || position > INT32_MAX || (count == 0 && position > FileSize()) ||
+      (count > 0 && (stream_->Seek(position, SeekOrigin::Begin) != position || stream_->Read(buffer, count) != count)))
     RaiseDamaged(FormatMessage("read of %s bytes at offset %s outside the file",
                                {std::to_string(count), std::to_string(position)}));
-  stream_->SetPosition(position);
-  stream_->ReadBuffer(buffer, count);
 }
 
 void TDbFileIO::WriteAt(const void* buffer, int64_t position, int64_t count) {
