@@ -151,6 +151,18 @@ void TDbTableIO::LoadLocked() {
   // Slots, with every live record image inside the file.
   io.ReadSlotTable(header_, slot_blocks_, slots_);
   int64_t file_size = io.FileSize();
+  // An append writes the new slot and SlotCount before the record image. When it was cut off in
+  // between, the last slot points at or past the end of the file: that record never existed, so
+  // it is taken as deleted (and marked so in the file when it may be written) instead of making
+  // the whole table unreadable. Its record ID is not reused.
+  if (!slots_.empty()) {
+    TRecordSlot& last = slots_.back();
+    if (last.Deleted == 0 && last.DataOffset >= kFileHeaderSize && int64_t{last.DataOffset} + record_size_ > file_size) {
+      last.Deleted = 1;
+      if (!io.ReadOnly() && !io.FileIsReadOnly())
+        io.MarkDeleted(SlotPosition(static_cast<int32_t>(slots_.size() - 1)));
+    }
+  }
   for (size_t r = 0; r < slots_.size(); ++r) {
     const TRecordSlot& s = slots_[r];
     if (s.Deleted == 0 && (s.DataOffset < kFileHeaderSize || int64_t{s.DataOffset} + record_size_ > file_size))
