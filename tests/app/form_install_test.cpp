@@ -94,18 +94,18 @@ TEST_F(FormInstall, WindowTextsAndSize) {
 }
 
 TEST_F(FormInstall, EditHintsLabelsAndLimits) {
-  for (const EditSpec& spec : kEdits) {
-    SCOPED_TRACE(spec.name);
-    auto* edit = form->findChild<TEnterEdit*>(spec.name);
+  for (const EditSpec& expected : kEdits) {
+    SCOPED_TRACE(expected.name);
+    auto* edit = form->findChild<TEnterEdit*>(expected.name);
     ASSERT_NE(edit, nullptr);
-    EXPECT_EQ(edit->toolTip(), QString::fromUtf8(spec.hint));
+    EXPECT_EQ(edit->toolTip(), QString::fromUtf8(expected.hint));
     EXPECT_EQ(edit->font().family(), "Tahoma");
     EXPECT_EQ(edit->font().pixelSize(), 12);
     QLabel* label = LabelFor(form, edit);
     ASSERT_NE(label, nullptr);
-    EXPECT_EQ(label->text(), QString::fromUtf8(spec.label));
-    if (spec.max_length > 0) {
-      EXPECT_EQ(edit->maxLength(), spec.max_length);
+    EXPECT_EQ(label->text(), QString::fromUtf8(expected.label));
+    if (expected.max_length > 0) {
+      EXPECT_EQ(edit->maxLength(), expected.max_length);
     }
   }
   EXPECT_EQ(form->Edit_Societe->width(), 430);

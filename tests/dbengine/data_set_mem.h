@@ -20,7 +20,7 @@ struct MemFieldSpec {
 
 class TMemDataSet : public TDataSet {
  public:
-  explicit TMemDataSet(std::vector<MemFieldSpec> specs) : specs_(std::move(specs)) {}
+  explicit TMemDataSet(std::vector<MemFieldSpec> fields) : field_specs_(std::move(fields)) {}
   ~TMemDataSet() override {
     try {
       Close();
@@ -116,7 +116,7 @@ class TMemDataSet : public TDataSet {
   }
   void InternalInitFieldDefs() override {
     FieldDefs().Clear();
-    for (auto& s : specs_) FieldDefs().Add(s.name, s.type, s.size);
+    for (auto& s : field_specs_) FieldDefs().Add(s.name, s.type, s.size);
   }
   bool IsCursorOpen() override { return open_; }
   void InternalFirst() override { cur_ = -1; }
@@ -223,7 +223,7 @@ class TMemDataSet : public TDataSet {
     b[BookmarkOffset() + 4] = static_cast<uint8_t>(TBookmarkFlag::bfCurrent);
   }
 
-  std::vector<MemFieldSpec> specs_;
+  std::vector<MemFieldSpec> field_specs_;
   std::vector<Row> rows_;
   std::vector<int> offsets_;
   int record_size_ = 0;
