@@ -528,7 +528,9 @@ TEST_F(ProfileRun, CompletedInstallationScreenshot) {
   const qreal ratio = picture.devicePixelRatio();
   EXPECT_NE(picture.pixelColor(bar_end * ratio), before.pixelColor(bar_end * before.devicePixelRatio()));
   QString dir = qEnvironmentVariable("ZQ_SCREENSHOT_DIR");
-  if (!dir.isEmpty()) ASSERT_TRUE(picture.save(QDir(dir).filePath("installation-completed.png"), "PNG"));
+  if (!dir.isEmpty()) {
+    ASSERT_TRUE(picture.save(QDir(dir).filePath("installation-completed.png"), "PNG"));
+  }
 }
 
 }  // namespace

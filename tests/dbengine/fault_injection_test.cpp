@@ -139,15 +139,6 @@ Contents Read(TDbTableIO& table) {
   return c;
 }
 
-void ExpectRows(const std::vector<Row>& got, const std::vector<Row>& want, const std::string& where) {
-  ASSERT_EQ(got.size(), want.size()) << where;
-  for (size_t i = 0; i < want.size(); ++i) {
-    EXPECT_EQ(got[i].id, want[i].id) << where;
-    EXPECT_EQ(got[i].name, want[i].name) << where;
-    EXPECT_EQ(got[i].data, want[i].data) << where;
-  }
-}
-
 enum class Op { Append, Modify, Delete };
 
 void Perform(TDbTableIO& table, Op op) {

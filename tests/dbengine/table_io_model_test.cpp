@@ -103,9 +103,10 @@ class Checker {
       std::vector<int32_t> ids;
       for (size_t p = 0; p < list.size(); ++p) {
         ids.push_back(list[p].RecordId);
-        if (p > 0)
+        if (p > 0) {
           ASSERT_LE(ModelCompare(i, model_.at(list[p - 1].RecordId), model_.at(list[p].RecordId)), 0)
               << "index " << i << " position " << p;
+        }
       }
       std::vector<int32_t> sorted = ids;
       std::sort(sorted.begin(), sorted.end());
