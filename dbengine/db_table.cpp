@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "dbengine/data_source.h"
 #include "dbengine/db_error.h"
@@ -9,6 +10,19 @@
 
 namespace zq {
 namespace {
+
+// Runs a clean-up when the scope ends, normally or by an exception.
+template <class F>
+class ScopeExit {
+ public:
+  explicit ScopeExit(F f) : f_(std::move(f)) {}
+  ~ScopeExit() { f_(); }
+  ScopeExit(const ScopeExit&) = delete;
+  ScopeExit& operator=(const ScopeExit&) = delete;
+
+ private:
+  F f_;
+};
 
 // Position of a row in a list by record ID, -1 when absent.
 int FindRow(const TRowList& list, int32_t record_id) {
@@ -282,7 +296,11 @@ void TDbTable::InternalRefresh() {
     const TDataSetState old = SetTempState(TDataSetState::dsFilter);
     TRecordBuffer saved = filter_buffer_;
     filter_buffer_ = TempBuffer();
-    try {
+    {
+      const ScopeExit restore([&] {
+        RestoreState(old);
+        filter_buffer_ = saved;
+      });
       PrepareFilter();
       TRowList accepted;
       for (int i = 0; i < RowCount(); ++i) {
@@ -290,13 +308,7 @@ void TDbTable::InternalRefresh() {
         if (RowAccepted()) accepted.push_back((*visible_)[static_cast<size_t>(i)]);
       }
       *visible_ = std::move(accepted);
-    } catch (...) {
-      RestoreState(old);
-      filter_buffer_ = saved;
-      throw;
     }
-    RestoreState(old);
-    filter_buffer_ = saved;
   }
   const int row = id >= 0 ? FindRow(*visible_, id) : -1;
   current_row_ = row >= 0 ? row : std::min(current_row_, RowCount() - 1);
@@ -381,7 +393,11 @@ void TDbTable::ApplyMasterRange() {
   InternalInitRecord(end);
   TRecordBuffer saved = filter_buffer_;
   const TDataSetState old = SetTempState(TDataSetState::dsFilter);
-  try {
+  {
+    const ScopeExit restore([&] {
+      RestoreState(old);
+      filter_buffer_ = saved;
+    });
     for (TRecordBuffer b : {start, end}) {
       filter_buffer_ = b;
       for (int k = 0; k < n; ++k) {
@@ -393,13 +409,7 @@ void TDbTable::ApplyMasterRange() {
         f->SetValue(master_link_.Fields()[static_cast<size_t>(k)]->Value());
       }
     }
-  } catch (...) {
-    RestoreState(old);
-    filter_buffer_ = saved;
-    throw;
   }
-  RestoreState(old);
-  filter_buffer_ = saved;
 
   TFieldBuffers start_buffers, end_buffers;
   BuildFieldBuffers(start, start_buffers, TableFieldCount());
@@ -478,7 +488,11 @@ bool TDbTable::FindKey(const std::vector<Variant>& values) {
   TRecordBuffer saved = filter_buffer_;
   filter_buffer_ = key;
   const TDataSetState old = SetTempState(TDataSetState::dsFilter);
-  try {
+  {
+    const ScopeExit restore([&] {
+      RestoreState(old);
+      filter_buffer_ = saved;
+    });
     for (int k = 0; k < count; ++k) {
       const int no = def.FieldNumbers[static_cast<size_t>(k)];
       TField* f = Fields().FieldByNumber(no + 1);
@@ -487,13 +501,7 @@ bool TDbTable::FindKey(const std::vector<Variant>& values) {
             FormatMessage("Field '%s' not found", {table_io_->FieldDefs().Item(no).Name()}));
       f->SetValue(values[static_cast<size_t>(k)]);
     }
-  } catch (...) {
-    RestoreState(old);
-    filter_buffer_ = saved;
-    throw;
   }
-  RestoreState(old);
-  filter_buffer_ = saved;
   return SearchKey(key, count);
 }
 
@@ -545,7 +553,11 @@ int TDbTable::LocateRow(const std::string& key_fields, const Variant& key_values
   filter_buffer_ = key;
   const TDataSetState old = SetTempState(TDataSetState::dsFilter);
   int row = -1;
-  try {
+  {
+    const ScopeExit restore([&] {
+      RestoreState(old);
+      filter_buffer_ = saved;
+    });
     for (size_t i = 0; i < fields.size(); ++i) fields[i]->SetValue(values[i]);
     const int index = IndexForFields(fields, ci);
     if (index >= 0) {
@@ -578,13 +590,7 @@ int TDbTable::LocateRow(const std::string& key_fields, const Variant& key_values
         if (equal) row = r;
       }
     }
-  } catch (...) {
-    RestoreState(old);
-    filter_buffer_ = saved;
-    throw;
   }
-  RestoreState(old);
-  filter_buffer_ = saved;
   return row;
 }
 
@@ -610,17 +616,15 @@ Variant TDbTable::Lookup(const std::string& key_fields, const Variant& key_value
   TRecordBuffer saved = filter_buffer_;
   filter_buffer_ = buffer;
   const TDataSetState old = SetTempState(TDataSetState::dsFilter);
-  try {
+  {
+    const ScopeExit restore([&] {
+      RestoreState(old);
+      filter_buffer_ = saved;
+    });
     ReadRecordData(buffer, row);
     CalculateFields(buffer);
     result = FieldValues(result_fields);
-  } catch (...) {
-    RestoreState(old);
-    filter_buffer_ = saved;
-    throw;
   }
-  RestoreState(old);
-  filter_buffer_ = saved;
   return result;
 }
 
