@@ -99,6 +99,9 @@ void TDbFileIO::Close() {
     UnlockFileRange(static_cast<TFileStream*>(own_stream_.get())->Handle(), kLockOffset, 1);
   }
   lock_depth_ = 0;
+  read_batch_depth_ = 0;
+  locked_size_ = -1;
+  window_.clear();
   own_stream_.reset();
   stream_ = nullptr;
 }
@@ -154,19 +157,58 @@ void TDbFileIO::Lock() {
 void TDbFileIO::Unlock() {
   if (!IsOpen() || medium_ != mtDisk || lock_depth_ == 0) return;
   if (--lock_depth_ > 0) return;
+  locked_size_ = -1;
+  window_.clear();
   UnlockFileRange(static_cast<TFileStream*>(stream_)->Handle(), kLockOffset + start_offset_, 1);
+}
+
+void TDbFileIO::BeginReadBatch() {
+  Lock();
+  if (read_batch_depth_++ == 0) last_read_end_ = -1;
+}
+
+void TDbFileIO::EndReadBatch() {
+  if (read_batch_depth_ == 0) return;
+  if (--read_batch_depth_ == 0) window_.clear();
+  Unlock();
 }
 
 int64_t TDbFileIO::FileSize() {
   if (!stream_) return 0;
-  return stream_->Size();
+  if (locked_size_ >= 0) return locked_size_;
+  int64_t size = stream_->Size();
+  if (lock_depth_ > 0) locked_size_ = size;
+  return size;
+}
+
+bool TDbFileIO::TryReadAt(void* buffer, int64_t position, int64_t count) {
+  if (!stream_) throw EDatabaseError("Cannot perform this operation on a closed database");
+  if (count < 0 || position < 0 || position > INT32_MAX) return false;
+  if (count == 0) return position <= FileSize();
+  constexpr int64_t kWindowSize = 64 * 1024;
+  // In a read batch on disk, a read at or a little after the previous one is part of a forward
+  // scan: it is served from the window, which is refilled from its position when it runs out.
+  if (read_batch_depth_ > 0 && lock_depth_ > 0 && count <= kWindowSize / 2) {
+    const bool forward = last_read_end_ >= 0 && position >= last_read_end_ && position - last_read_end_ < kWindowSize;
+    last_read_end_ = position + count;
+    const auto window_end = window_start_ + static_cast<int64_t>(window_.size());
+    if (forward && (position < window_start_ || position + count > window_end)) {
+      window_.resize(static_cast<size_t>(kWindowSize));
+      int64_t got = stream_->Seek(position, SeekOrigin::Begin) == position ? stream_->Read(window_.data(), kWindowSize) : 0;
+      window_.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
+      window_start_ = position;
+    }
+    if (position >= window_start_ && position + count <= window_start_ + static_cast<int64_t>(window_.size())) {
+      std::memcpy(buffer, &window_[static_cast<size_t>(position - window_start_)], static_cast<size_t>(count));
+      return true;
+    }
+  }
+  // A read that comes back short went past the end of the file: no separate size query needed.
+  return stream_->Seek(position, SeekOrigin::Begin) == position && stream_->Read(buffer, count) == count;
 }
 
 void TDbFileIO::ReadAt(void* buffer, int64_t position, int64_t count) {
-  if (!stream_) throw EDatabaseError("Cannot perform this operation on a closed database");
-  // A read that comes back short went past the end of the file: no separate size query needed.
-  if (count < 0 || position < 0 || position > INT32_MAX || (count == 0 && position > FileSize()) ||
-      (count > 0 && (stream_->Seek(position, SeekOrigin::Begin) != position || stream_->Read(buffer, count) != count)))
+  if (!TryReadAt(buffer, position, count))
     RaiseDamaged(FormatMessage("read of %s bytes at offset %s outside the file",
                                {std::to_string(count), std::to_string(position)}));
 }
@@ -175,8 +217,12 @@ void TDbFileIO::WriteAt(const void* buffer, int64_t position, int64_t count) {
   if (!stream_) throw EDatabaseError("Cannot perform this operation on a closed database");
   if (position < 0 || position + count > INT32_MAX)
     throw EDatabaseError("Database file would exceed the largest size the format can address");
+  window_.clear();
+  const int64_t known_size = locked_size_;
+  locked_size_ = -1;  // a write that fails part-way leaves the size unknown
   stream_->SetPosition(position);
   stream_->WriteBuffer(buffer, count);
+  if (known_size >= 0) locked_size_ = std::max(known_size, position + count);
 }
 
 void TDbFileIO::ReadOptionsBlock() { ReadAt(options_.Bytes.data(), kOptionsOffset, kOptionsSize); }

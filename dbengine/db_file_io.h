@@ -56,6 +56,13 @@ class TDbFileIO {
   void Lock();
   void Unlock();
 
+  // A read batch holds the lock across a run of reads and serves reads that move forward through
+  // the file from a read-ahead window, filled by one read. The window is valid only while the lock
+  // is held (no other user of the engine writes meanwhile) and is dropped by every write of this
+  // object. For scans that read many records in one go; nests like Lock.
+  void BeginReadBatch();
+  void EndReadBatch();
+
   // Fixed blocks.
   void ReadOptionsBlock();
   void ReadDirectory();
@@ -63,6 +70,8 @@ class TDbFileIO {
   void WriteTableHeader(int table, const TTableDefBlock& header);
   // Reads exactly count bytes at position; positions outside the file are damage.
   void ReadAt(void* buffer, int64_t position, int64_t count);
+  // Reads count bytes at position; false when the file ends before them.
+  bool TryReadAt(void* buffer, int64_t position, int64_t count);
   // Writes count bytes at position (position may equal the file size, to append).
   void WriteAt(const void* buffer, int64_t position, int64_t count);
   // The size of the database (file size less the start offset).
@@ -130,6 +139,13 @@ class TDbFileIO {
   std::recursive_mutex managers_lock_;
   TClock* clock_ = &SystemClock();
   int lock_depth_ = 0;
+  // The file size as known while the lock is held (-1: ask the stream). Only this object changes
+  // the size then, and its writes keep the figure current.
+  int64_t locked_size_ = -1;
+  int read_batch_depth_ = 0;
+  std::vector<uint8_t> window_;  // read-ahead bytes of a read batch, from window_start_
+  int64_t window_start_ = 0;
+  int64_t last_read_end_ = -1;  // where the previous read of the batch ended
 };
 
 }  // namespace zq

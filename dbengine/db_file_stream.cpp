@@ -16,6 +16,7 @@ TDbFileStream::TDbFileStream(const std::string& path, FileAccess access, FileSha
     throw EStreamError(FormatMessage(
         "Cannot open file \"%s\". The process cannot access the file because it is being used by another process",
         {path}));
+  AvoidAccessTimeUpdates(Handle());
   Seek(0, SeekOrigin::Begin);
 }
 

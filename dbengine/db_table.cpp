@@ -24,6 +24,18 @@ class ScopeExit {
   F f_;
 };
 
+// Calls body for rows 0 … rows − 1 in batches, each under one hold of the file lock, so that a scan
+// costs a lock and a few large reads per batch instead of a lock and a read per row. Between
+// batches other users of the file get their turn.
+template <class Body>
+void ForEachRowInBatches(TDbTableIO& table, int rows, Body&& body) {
+  constexpr int kRowsPerBatch = 1024;
+  for (int start = 0; start < rows; start += kRowsPerBatch) {
+    TDbTableIO::ReadBatch batch(table);
+    for (int i = start; i < std::min(rows, start + kRowsPerBatch); ++i) body(i);
+  }
+}
+
 // Position of a row in a list by record ID, -1 when absent.
 int FindRow(const TRowList& list, int32_t record_id) {
   for (size_t i = 0; i < list.size(); ++i)
@@ -199,13 +211,26 @@ void TDbTable::ReadRecordData(TRecordBuffer buffer, int row) {
   if (!visible_ || row < 0 || row >= RowCount()) return;
   TFieldBuffers buffers;
   BuildFieldBuffers(buffer, buffers, TableFieldCount());
+  if (appended_from_ && appended_from_ != buffer && RowRecordId(row) == appended_record_id_) {
+    TFieldBuffers written;
+    BuildFieldBuffers(appended_from_, written, TableFieldCount());
+    if (table_io_->CopyWrittenValues(written, buffers)) return;
+  }
   table_io_->ReadRecord(buffers, *visible_, row);
 }
 
 // ---------------------------------------------------------------- posting
 
 void TDbTable::Post() {
-  TDbBufferedDataSet::Post();
+  {
+    posting_ = true;
+    const ScopeExit done([this] {
+      posting_ = false;
+      appended_record_id_ = -1;
+      appended_from_ = nullptr;
+    });
+    TDbBufferedDataSet::Post();
+  }
   if (State() == TDataSetState::dsSetKey) {
     DataEvent(TDataEvent::deCheckBrowseMode, nullptr);
     SetState(TDataSetState::dsBrowse);
@@ -236,6 +261,10 @@ void TDbTable::AddRow(TRecordBuffer buffer) {
   BuildFieldBuffers(buffer, buffers, TableFieldCount());
   table_io_->AppendRecord(buffers, false, [&](int list, int position, const TRowRef& row) {
     if (list == -1) {
+      if (posting_) {
+        appended_record_id_ = row.RecordId;
+        appended_from_ = buffer;
+      }
       if (current_index_ == -1) {
         visible_->push_back(row);
         current_row_ = static_cast<int>(visible_->size()) - 1;
@@ -303,10 +332,10 @@ void TDbTable::InternalRefresh() {
       });
       PrepareFilter();
       TRowList accepted;
-      for (int i = 0; i < RowCount(); ++i) {
+      ForEachRowInBatches(*table_io_, RowCount(), [&](int i) {
         ReadRecordData(TempBuffer(), i);
         if (RowAccepted()) accepted.push_back((*visible_)[static_cast<size_t>(i)]);
-      }
+      });
       *visible_ = std::move(accepted);
     }
   }
@@ -333,12 +362,12 @@ void TDbTable::ActivateFilter() {
     PrepareFilter();
     TRowList accepted;
     const int rows = RowCount();
-    for (int i = 0; i < rows; ++i) {
+    ForEachRowInBatches(*table_io_, rows, [&](int i) {
       current_row_ = i;
       ReadRecordData(filter_buffer_, i);
       if (RowAccepted()) accepted.push_back((*visible_)[static_cast<size_t>(i)]);
       if (OnFilterProgress) OnFilterProgress(*this, FilterProgressPercent(i, rows));
-    }
+    });
     if (static_cast<int>(accepted.size()) != rows) *visible_ = std::move(accepted);
   } catch (...) {
     finish();

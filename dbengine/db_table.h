@@ -112,6 +112,12 @@ class TDbTable : public TDbBufferedDataSet {
   TMasterDataLink master_link_;
   TDbTableIO* table_io_ = nullptr;
   bool table_io_opened_ = false;
+  // Post appends a record and then reads it back. While Post runs, the record just appended and
+  // the buffer it was written from: the read-back copies the values from there instead of reading
+  // the same bytes again (the append stores back into the buffer what it changes).
+  bool posting_ = false;
+  int32_t appended_record_id_ = -1;
+  TRecordBuffer appended_from_ = nullptr;
 };
 
 }  // namespace zq

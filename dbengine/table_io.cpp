@@ -31,6 +31,10 @@ class TDbTableIO::LockGuard {
   TDbFileIO& io_;
 };
 
+TDbTableIO::ReadBatch::ReadBatch(TDbTableIO& table) : io_(table.FileIO()) { io_.BeginReadBatch(); }
+
+TDbTableIO::ReadBatch::~ReadBatch() { io_.EndReadBatch(); }
+
 TDbTableIO::TDbTableIO(TDbFileOwner* owner) : owner_(owner) {}
 
 TDbTableIO::~TDbTableIO() { Unload(); }
@@ -416,18 +420,17 @@ const uint8_t* TDbTableIO::ReadKeySlot(int32_t record_id, int field_number, int6
   if (data_offset < kFileHeaderSize) io.RaiseDamaged(FormatMessage("record offset %s", {std::to_string(data_offset)}));
   const int32_t width = FieldSlotWidth(field_number);
   const int64_t position = int64_t{data_offset} + field_offsets_.at(static_cast<size_t>(field_number));
-  TStream& stream = *io.Stream();
-  if (width < 0 || position > INT32_MAX || stream.Seek(position, SeekOrigin::Begin) != position)
+  if (width < 0 || position > INT32_MAX)
     io.RaiseDamaged(FormatMessage("record image at offset %s", {std::to_string(data_offset)}));
   if (!FieldIsEncrypted(field_number)) {
     key_slot_.resize(static_cast<size_t>(width));
-    if (width > 0 && stream.Read(key_slot_.data(), width) != width)
+    if (!io.TryReadAt(key_slot_.data(), position, width))
       io.RaiseDamaged(FormatMessage("record image at offset %s", {std::to_string(data_offset)}));
     size = width;
     return key_slot_.data();
   }
   compare_raw_.SetSize(width);
-  if (width > 0 && stream.Read(compare_raw_.Memory(), width) != width)
+  if (!io.TryReadAt(compare_raw_.Memory(), position, width))
     io.RaiseDamaged(FormatMessage("record image at offset %s", {std::to_string(data_offset)}));
   io.DecodeStreamData(compare_raw_, compare_stored_, false, true);
   size = compare_stored_.Size();
@@ -556,6 +559,26 @@ void TDbTableIO::ReadRecord(TFieldBuffers& buffers, const TRowList& list, int po
     io.DecodeBufferData(&image[static_cast<size_t>(offset)], slot.data(), FieldIsEncrypted(i), width);
     std::memcpy(item.Data(), slot.data(), static_cast<size_t>(std::min(width, item.DataSize())));
   }
+}
+
+bool TDbTableIO::CopyWrittenValues(const TFieldBuffers& from, TFieldBuffers& to) const {
+  const int count = std::min({from.Count(), to.Count(), field_defs_.Count()});
+  for (int i = 0; i < field_defs_.Count(); ++i)
+    if (IsBlobType(field_defs_.Item(i).FieldType)) return false;
+  for (int i = 0; i < count; ++i) {
+    const TFieldBufferItem& source = from.Item(i);
+    TFieldBufferItem& item = to.Item(i);
+    if (!item.Active() || !item.Data()) continue;
+    // A write stores the first min(width, size) bytes of the value and zeros after them; a read
+    // gives the item back as much of the slot as it holds.
+    const int32_t width = slot_widths_[static_cast<size_t>(i)];
+    const int32_t stored = source.Active() && source.Data() ? std::min(width, source.DataSize()) : 0;
+    const int32_t wanted = std::min(width, item.DataSize());
+    auto* out = static_cast<uint8_t*>(item.Data());
+    if (stored > 0) std::memcpy(out, source.Data(), static_cast<size_t>(std::min(stored, wanted)));
+    if (wanted > stored) std::memset(out + std::max(stored, 0), 0, static_cast<size_t>(wanted - std::max(stored, 0)));
+  }
+  return true;
 }
 
 // Unique check: physical_position -1 on append; on modify the record's own key is allowed.
@@ -713,14 +736,19 @@ void TDbTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TIndexCa
     io.WriteAt(raw, HeaderPosition() + kHdrFirstSlotBlock, has_auto_inc ? 12 : 8);
   }
 
-  std::vector<uint8_t> image(static_cast<size_t>(record_size_), 0);
+  std::vector<uint8_t>& image = image_;
+  image.assign(static_cast<size_t>(record_size_), 0);
   int count = std::min(buffers.Count(), field_defs_.Count());
+  bool writes_blobs = false;
   for (int i = 0; i < count; ++i) {
     TFieldBufferItem& item = buffers.Item(i);
     if (item.Active() && IsStringType(field_defs_.Item(i).FieldType) && NormaliseString(item))
       searches.assign(searches.size(), TKeySearch{});  // the key may have changed: search again
+    if (item.Active() && item.IsBlob() && IsBlobType(field_defs_.Item(i).FieldType)) writes_blobs = true;
   }
-  io.WriteAt(image.data(), d, record_size_);
+  // Blob areas go after the image at the end of the file, so a zeroed image takes its place first;
+  // without blobs the finished image is the only write there.
+  if (writes_blobs) io.WriteAt(image.data(), d, record_size_);
 
   TMemoryStream plain, encoded;
   std::vector<uint8_t> slot;
@@ -785,8 +813,17 @@ void TDbTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TIndexCa
     } else if (p > 0) {
       int32_t q = list[static_cast<size_t>(p) - 1].RecordId;
       TIndexLink ql = ReadLink(i, q);
-      WriteLink(i, {r, ql.NextRecordId});
-      WriteLink(i, {q, r});
+      const int64_t q_at = LinkPosition(i, q), r_at = LinkPosition(i, r);
+      if (r_at == q_at + kLinkSize) {
+        // The usual append in key order: both links side by side, one write.
+        uint8_t raw[2 * kLinkSize];
+        TIndexLink{q, r}.Write(raw);
+        TIndexLink{r, ql.NextRecordId}.Write(raw + kLinkSize);
+        io.WriteAt(raw, q_at, sizeof raw);
+      } else {
+        WriteLink(i, {r, ql.NextRecordId});
+        WriteLink(i, {q, r});
+      }
     } else {
       WriteLink(i, {r, header_.HeadSlot(i)});
       header_.SetHeadSlot(i, r);

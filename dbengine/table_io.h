@@ -85,12 +85,30 @@ class TDbTableIO {
   int MapPosition(int from_list, int position, int to_list);
 
   void ReadRecord(TFieldBuffers& buffers, const TRowList& list, int position);
+  // Fills `to` with what ReadRecord gives for a record just written from `from` (whose values the
+  // write has normalised in place), without reading the file. False, and nothing copied, when the
+  // record has blob fields, which only a read binds to their place in the file.
+  bool CopyWrittenValues(const TFieldBuffers& from, TFieldBuffers& to) const;
   void AppendRecord(TFieldBuffers& buffers, bool flush, const TIndexCallback& index_callback);
   void ModifyRecord(TFieldBuffers& buffers, int physical_position, const TMoveCallback& move_callback, bool flush);
   void DeleteRecord(int physical_position, bool flush);
 
   // Read-back attempts of a checked blob write before it fails.
   static constexpr int kBlobWriteAttempts = 3;
+
+  // Holds the file lock across a run of ReadRecord calls and lets the file layer serve records
+  // read in file order from a read-ahead window (TDbFileIO::BeginReadBatch): for scans that read
+  // many records in one go. Keep it short, as other users of the file wait meanwhile.
+  class ReadBatch {
+   public:
+    explicit ReadBatch(TDbTableIO& table);
+    ~ReadBatch();
+    ReadBatch(const ReadBatch&) = delete;
+    ReadBatch& operator=(const ReadBatch&) = delete;
+
+   private:
+    TDbFileIO& io_;
+  };
 
  private:
   class LockGuard;

@@ -46,4 +46,10 @@ bool TryShareLock(int fd, bool exclusive) {
   }
 }
 
+void AvoidAccessTimeUpdates(int fd) {
+  int flags = ::fcntl(fd, F_GETFL);
+  // Refused (EPERM) for a file of another owner: reads then simply keep updating the access time.
+  if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags | O_NOATIME);
+}
+
 }  // namespace zq
