@@ -289,19 +289,24 @@ void TDbTable::ModifyCurrentRow() {
       buffers, physical,
       [&](int index, int old_position, int new_position) {
         if (index != current_index_) return;
-        const int from = FindRow(*visible_, id);
+        const bool at_cursor = current_row_ >= 0 && current_row_ < RowCount() && RowRecordId(current_row_) == id;
+        const int from = at_cursor ? current_row_ : FindRow(*visible_, id);
         if (from < 0) return;
-        const TRowRef ref = (*visible_)[static_cast<size_t>(from)];
-        visible_->erase(visible_->begin() + from);
-        int to;
+        auto row = visible_->begin() + from;
         if (FilterOrRangeActive()) {
-          to = KeyPosition(buffers);
-        } else {
-          // new_position counts places in the list that still holds the row.
-          to = new_position > old_position ? new_position - 1 : new_position;
+          const TRowRef ref = *row;
+          visible_->erase(row);
+          const int to = std::clamp(KeyPosition(buffers), 0, static_cast<int>(visible_->size()));
+          visible_->insert(visible_->begin() + to, ref);
+          current_row_ = to;
+          return;
         }
-        to = std::clamp(to, 0, static_cast<int>(visible_->size()));
-        visible_->insert(visible_->begin() + to, ref);
+        // new_position counts places in the list that still holds the row; only the rows between
+        // the old and the new place move.
+        int to = new_position > old_position ? new_position - 1 : new_position;
+        to = std::clamp(to, 0, static_cast<int>(visible_->size()) - 1);
+        if (to > from) std::rotate(row, row + 1, visible_->begin() + to + 1);
+        else std::rotate(visible_->begin() + to, row, row + 1);
         current_row_ = to;
       },
       false);

@@ -933,43 +933,44 @@ void TDbTableIO::ReorderAfterModify(const TFieldBuffers& buffers, int32_t r, int
   for (int i = 0; i < index_count; ++i) {
     int o = old_positions[static_cast<size_t>(i)];
     if (o < 0) continue;
+    // The record leaves the list while its new place is searched and its links are rewired; the
+    // list gets it back at the old place if anything fails, so it still matches the file's order.
     TRowList& list = RowList(i + 1);
-    TRowRef entry = list[static_cast<size_t>(o)];
+    const TRowRef entry = list[static_cast<size_t>(o)];
     list.erase(list.begin() + o);
-    int n;
     try {
-      n = InsertPosition(buffers, i);
+      const int n = InsertPosition(buffers, i);
+      if (n == o) {
+        list.insert(list.begin() + o, entry);
+        continue;
+      }
+      if (move_callback) move_callback(i, o, o < n ? n + 1 : n);
+      TIndexLink own = ReadLink(i, r);
+      if (o > 0) {
+        TIndexLink p = ReadLink(i, list[static_cast<size_t>(o) - 1].RecordId);
+        p.NextRecordId = own.NextRecordId;
+        WriteLink(i, p);
+      } else {
+        header_.SetHeadSlot(i, own.NextRecordId);
+        WriteHeader();
+      }
+      if (n > 0) {
+        TIndexLink q = ReadLink(i, list[static_cast<size_t>(n) - 1].RecordId);
+        own.NextRecordId = q.NextRecordId;
+        q.NextRecordId = r;
+        WriteLink(i, q);
+        WriteLink(i, own);
+      } else {
+        own.NextRecordId = header_.HeadSlot(i);
+        header_.SetHeadSlot(i, r);
+        WriteLink(i, own);
+        WriteHeader();
+      }
+      list.insert(list.begin() + n, entry);
     } catch (...) {
       list.insert(list.begin() + o, entry);
       throw;
     }
-    int n_full = o < n ? n + 1 : n;
-    list.insert(list.begin() + o, entry);
-    if (n_full == o) continue;
-    if (move_callback) move_callback(i, o, n_full);
-    TIndexLink own = ReadLink(i, r);
-    if (o > 0) {
-      TIndexLink p = ReadLink(i, list[static_cast<size_t>(o) - 1].RecordId);
-      p.NextRecordId = own.NextRecordId;
-      WriteLink(i, p);
-    } else {
-      header_.SetHeadSlot(i, own.NextRecordId);
-      WriteHeader();
-    }
-    if (n_full > 0) {
-      TIndexLink q = ReadLink(i, list[static_cast<size_t>(n_full) - 1].RecordId);
-      own.NextRecordId = q.NextRecordId;
-      q.NextRecordId = r;
-      WriteLink(i, q);
-      WriteLink(i, own);
-    } else {
-      own.NextRecordId = header_.HeadSlot(i);
-      header_.SetHeadSlot(i, r);
-      WriteLink(i, own);
-      WriteHeader();
-    }
-    list.erase(list.begin() + o);
-    list.insert(list.begin() + n, entry);
   }
 }
 
