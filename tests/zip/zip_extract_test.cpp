@@ -401,6 +401,29 @@ TEST_F(ZipExtractTest, EncryptedWithTheRightPasswordAsksNothing) {
   EXPECT_EQ(test::ReadFile(Out("dd.txt")), "descriptor");
 }
 
+// Info-ZIP's own encryption, stored and deflated, over enough bytes that the cipher's keys take
+// every kind of value (once the product of the 16-bit stream value overflowed a signed int).
+TEST_F(ZipExtractTest, ArchivesEncryptedByInfoZipDecryptExactly) {
+  if (!test::HaveProgram("zip")) GTEST_SKIP() << "Info-ZIP zip not installed";
+  std::string data;
+  uint32_t x = 12345;
+  for (int i = 0; i < 200000; ++i) {
+    x = x * 1103515245u + 12345u;
+    data += static_cast<char>(i % 3 == 0 ? 'a' + (x >> 16) % 26 : (x >> 24));
+  }
+  test::WriteFile(Path("src/data.bin"), data);
+  ASSERT_EQ(test::Run("cd '" + Path("src") + "' && zip -q -P 'k3y!' -0 ../stored.zip data.bin && zip -q -P 'k3y!' -6 ../deflated.zip data.bin"), 0);
+  for (const char* name : {"stored.zip", "deflated.zip"}) {
+    TZipArchiver a;
+    a.SetFileName(Path(name));
+    a.SetBaseDir(Path(std::string("out-") + name));
+    a.SetPassword("k3y!");
+    a.Open();
+    a.ExtractMatching();
+    EXPECT_EQ(test::ReadFile(Path(std::string("out-") + name + "/data.bin")), data) << name;
+  }
+}
+
 TEST_F(ZipExtractTest, WrongPasswordPromptsAndCancelLeavesNoFile) {
   RawZip zip;
   zip.entries.push_back({.name = "dir/secret.txt", .data = "top secret", .password = "right"});
