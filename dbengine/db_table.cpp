@@ -259,7 +259,13 @@ int TDbTable::KeyPosition(const TFieldBuffers& buffers) {
 void TDbTable::AddRow(TRecordBuffer buffer) {
   TFieldBuffers buffers;
   BuildFieldBuffers(buffer, buffers, TableFieldCount());
+  const int64_t generation = table_io_->LoadGeneration();
+  int32_t appended = -1;
+  WriteThroughTable(-1, [&] {
   table_io_->AppendRecord(buffers, false, [&](int list, int position, const TRowRef& row) {
+    if (list == -1) appended = row.RecordId;
+    // Rows of lists that a reload rebuilt: the visible rows are built again afterwards.
+    if (table_io_->LoadGeneration() != generation) return;
     if (list == -1) {
       if (posting_) {
         appended_record_id_ = row.RecordId;
@@ -277,6 +283,11 @@ void TDbTable::AddRow(TRecordBuffer buffer) {
     visible_->insert(visible_->begin() + p, row);
     current_row_ = p;
   });
+  });
+  if (table_io_->LoadGeneration() != generation && appended >= 0) {
+    const int row = FindRow(*visible_, appended);
+    if (row >= 0) current_row_ = row;
+  }
 }
 
 void TDbTable::ModifyCurrentRow() {
@@ -285,10 +296,12 @@ void TDbTable::ModifyCurrentRow() {
   const int32_t id = RowRecordId(current_row_);
   TFieldBuffers buffers;
   BuildFieldBuffers(ActiveBuffer(), buffers, TableFieldCount());
+  const int64_t generation = table_io_->LoadGeneration();
+  WriteThroughTable(id, [&] {
   table_io_->ModifyRecord(
       buffers, physical,
       [&](int index, int old_position, int new_position) {
-        if (index != current_index_) return;
+        if (index != current_index_ || table_io_->LoadGeneration() != generation) return;
         const bool at_cursor = current_row_ >= 0 && current_row_ < RowCount() && RowRecordId(current_row_) == id;
         const int from = at_cursor ? current_row_ : FindRow(*visible_, id);
         if (from < 0) return;
@@ -310,20 +323,55 @@ void TDbTable::ModifyCurrentRow() {
         current_row_ = to;
       },
       false);
+  });
 }
 
 void TDbTable::InternalDelete() {
   const int physical = table_io_->PhysicalPosition(*visible_, current_row_);
   if (physical < 0) throw EDatabaseError("Record not found");
-  table_io_->DeleteRecord(physical, false);
+  const int32_t id = RowRecordId(current_row_);
+  const int64_t generation = table_io_->LoadGeneration();
+  WriteThroughTable(id, [&] { table_io_->DeleteRecord(physical, false); });
+  if (table_io_->LoadGeneration() != generation) {
+    // Built again from the reloaded lists, which no longer hold the deleted row: the cursor goes to
+    // the row that took its place.
+    return;
+  }
   visible_->erase(visible_->begin() + current_row_);
   if (current_row_ >= RowCount()) --current_row_;
 }
 
+template <class Write>
+void TDbTable::WriteThroughTable(int32_t keep_id, Write&& write) {
+  const int64_t generation = table_io_->LoadGeneration();
+  const int row = current_row_;
+  try {
+    write();
+  } catch (...) {
+    if (table_io_->LoadGeneration() != generation) {
+      try {
+        RebuildVisibleRows(false, keep_id);
+        if (keep_id >= 0 && FindRow(*visible_, keep_id) < 0) current_row_ = std::min(row, RowCount() - 1);
+      } catch (...) {
+        // The write's error is the one to report.
+      }
+    }
+    throw;
+  }
+  if (table_io_->LoadGeneration() != generation) {
+    RebuildVisibleRows(false, keep_id);
+    if (keep_id >= 0 && FindRow(*visible_, keep_id) < 0) current_row_ = std::min(row, RowCount() - 1);
+  }
+}
+
 void TDbTable::InternalRefresh() {
   const int32_t id = current_row_ >= 0 && current_row_ < RowCount() ? RowRecordId(current_row_) : -1;
+  RebuildVisibleRows(true, id);
+}
+
+void TDbTable::RebuildVisibleRows(bool reread, int32_t id) {
   if (range_active_ && current_index_ < 0) throw EDatabaseError("No index currently active");
-  LoadVisibleRows(true);
+  LoadVisibleRows(reread);
   if (range_active_) ApplyMasterRange();
   if (Filtered()) {
     // Narrow the rows again without moving: the refresh puts the cursor back itself.

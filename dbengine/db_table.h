@@ -86,6 +86,14 @@ class TDbTable : public TDbBufferedDataSet {
   int TableFieldCount() const;
   // Visible rows := a copy of the current index's row list.
   void LoadVisibleRows(bool reread_slots);
+  // The visible rows built again from the table's lists (reread: from the file), narrowed by the
+  // range and the filter in force, the cursor on the same record when it is still there.
+  void RebuildVisibleRows(bool reread, int32_t keep_id);
+  // Runs a write of the table storage object. When the write reloaded the table (another opener
+  // had changed it), the visible rows are a copy of lists that no longer exist: they are built
+  // again, also when the write fails, and the cursor stays on keep_id (or the written row).
+  template <class Write>
+  void WriteThroughTable(int32_t keep_id, Write&& write);
   void AddRow(TRecordBuffer buffer);
   void ModifyCurrentRow();
   // Position in the visible rows at which a row with the key in `buffers` belongs (filter or

@@ -219,25 +219,88 @@ void TDbTableIO::ReloadIfChanged() {
   if (current.Bytes != header_.Bytes) LoadLocked();
 }
 
-// Checks a physical position, reloads the table when it changed in the file, and returns the
-// record's position afterwards. A record that another process deleted meanwhile is an error.
-int TDbTableIO::RefreshPosition(int physical_position) {
-  const TRowList& before = RowList(0);
-  if (physical_position < 0 || static_cast<size_t>(physical_position) >= before.size())
-    throw EDatabaseError(FormatMessage("Record position %s out of range", {std::to_string(physical_position)}));
-  const int32_t id = before[static_cast<size_t>(physical_position)].RecordId;
-  ReloadIfChanged();
-  uint8_t raw[kSlotSize];
-  FileIO().ReadAt(raw, SlotPosition(id), kSlotSize);
-  if (TRecordSlot::Read(raw).Deleted != 0) {
+// The physical position of a live record after checking the file: ReloadIfChanged (or, with
+// reload, a full reload); a record that another opener deleted meanwhile is an error, after which
+// the lists no longer hold it.
+int TDbTableIO::LivePosition(int32_t record_id, bool reload) {
+  if (reload) LoadLocked();
+  else ReloadIfChanged();
+  const std::string deleted =
+      FormatMessage("Record %s of table '%s' was deleted by another user", {std::to_string(record_id), table_name_});
+  if (record_id < 0 || static_cast<size_t>(record_id) >= slots_.size()) throw EDatabaseError(deleted);
+  if (!LiveInFile(record_id)) {
     LoadLocked();
-    throw EDatabaseError(FormatMessage("Record %s of table '%s' was deleted by another user", {std::to_string(id), table_name_}));
+    throw EDatabaseError(deleted);
   }
   const TRowList& now = RowList(0);
-  auto it = std::lower_bound(now.begin(), now.end(), id, [](const TRowRef& ref, int32_t v) { return ref.RecordId < v; });
-  if (it == now.end() || it->RecordId != id)
-    throw EDatabaseError(FormatMessage("Record %s of table '%s' was deleted by another user", {std::to_string(id), table_name_}));
+  auto it = std::lower_bound(now.begin(), now.end(), record_id,
+                             [](const TRowRef& ref, int32_t v) { return ref.RecordId < v; });
+  if (it == now.end() || it->RecordId != record_id) throw EDatabaseError(deleted);
   return static_cast<int>(it - now.begin());
+}
+
+// ---- Many openers: the facts a write relies on, checked in the file under the lock.
+//
+// Other openers of the file (other processes, other database objects of this one) change it
+// between two operations of this object, and three kinds of change leave the table header as it
+// was: a delete sets one slot's Deleted byte, a modify that moves a record in an index rewires
+// link blocks only (and a modify rewrites the record image in place). A write of this object
+// reads its key values from the file, but it takes from its row lists which records are live and
+// in which order they stand; both may be stale. Reading all slot and link blocks before every write
+// would cost O(records) per write, so each write instead checks exactly the facts it relies on:
+//
+//   - the table header, compared whole (appends by others change SlotCount; heads and the last
+//     auto-increment value live there too): a difference reloads the table;
+//   - the record written (modify, delete) is still live: its slot is read;
+//   - a unique key found in the lists belongs to a record that is live in the file;
+//   - where a record is linked in (append, modify) between X and Y of its list, or unlinked
+//     after its predecessor P, or kept in place between P and S: X (P) is live in the file and
+//     its NextRecordId leads, through records deleted in the file and in the lists alike, to
+//     Y (the record; S), which is live; at the head, HeadSlot leads there.
+//
+// The binary search that finds the place has compared the new key with X and Y as they are in
+// the file (a record's image never moves), and the chain in the file is in key order, so when
+// these facts hold, linking the record between X and Y keeps the chain in order, and no other live
+// record holds a unique key that the search did not find between X and Y. When any fact differs
+// the table is reloaded from the file and the write planned again; after a reload the facts hold
+// unless the file is damaged. All checks run before the first byte is written. The file format is
+// unchanged: nothing but the format's own structures is read or written.
+
+bool TDbTableIO::LiveInFile(int32_t record_id) {
+  if (record_id < 0 || static_cast<size_t>(record_id) >= slots_.size()) return false;
+  uint8_t raw[kSlotSize];
+  FileIO().ReadAt(raw, SlotPosition(record_id), kSlotSize);
+  return TRecordSlot::Read(raw).Deleted == 0 && slots_[static_cast<size_t>(record_id)].Deleted == 0;
+}
+
+// Follows an index chain from a NextRecordId value over records deleted (in the file and in the
+// lists) to the next record; true when that is `expected` (-1: the end of the chain) and live.
+bool TDbTableIO::NextLiveIs(int index, int32_t next, int32_t expected) {
+  const int32_t slot_count = header_.SlotCount();
+  for (int32_t steps = 0; steps <= slot_count; ++steps) {
+    if (next == expected) return expected == -1 || LiveInFile(expected);
+    if (next < 0 || next >= slot_count || slots_[static_cast<size_t>(next)].Deleted == 0) return false;
+    uint8_t raw[kSlotSize];
+    FileIO().ReadAt(raw, SlotPosition(next), kSlotSize);
+    if (TRecordSlot::Read(raw).Deleted == 0) return false;
+    next = ReadLink(index, next).NextRecordId;
+  }
+  return false;
+}
+
+// The place `position` of `list` (the order of index `index`): the record before it, when there is
+// one, is live and its chain leads to the record at the place (or the end of the chain).
+bool TDbTableIO::VerifyNeighbours(int index, const TRowList& list, int position) {
+  // A table without records has no chain yet (its HeadSlot is 0 and stays unread).
+  if (header_.SlotCount() == 0) return list.empty();
+  const int32_t after = static_cast<size_t>(position) < list.size() ? list[static_cast<size_t>(position)].RecordId : -1;
+  if (position == 0) return NextLiveIs(index, header_.HeadSlot(index), after);
+  const int32_t before = list[static_cast<size_t>(position) - 1].RecordId;
+  return LiveInFile(before) && NextLiveIs(index, ReadLink(index, before).NextRecordId, after);
+}
+
+void TDbTableIO::RaiseStale() {
+  FileIO().RaiseDamaged(FormatMessage("table '%s' index chains do not match its records", {header_.Name()}));
 }
 
 // A write reaches slots and links of every record ID below SlotCount: their blocks must all exist,
@@ -581,8 +644,11 @@ bool TDbTableIO::CopyWrittenValues(const TFieldBuffers& from, TFieldBuffers& to)
   return true;
 }
 
-// Unique check: physical_position -1 on append; on modify the record's own key is allowed.
-void TDbTableIO::CheckUnique(const TFieldBuffers& buffers, int physical_position, std::vector<TKeySearch>* searches) {
+// Unique check: physical_position -1 on append; on modify the record's own key is allowed. An equal
+// key refuses the write only when its record is live in the file; when it is not, the lists are
+// stale and the result is false. (A search that ends between two records finds no equal key; the
+// caller checks that place in the file before it relies on it.)
+bool TDbTableIO::CheckUnique(const TFieldBuffers& buffers, int physical_position, std::vector<TKeySearch>* searches) {
   for (int i = 0; i < index_defs_.Count(); ++i) {
     const TDbIndexDef& def = index_defs_.Item(i);
     if (!(def.Options & (tiPrimary | tiUnique))) continue;
@@ -592,6 +658,7 @@ void TDbTableIO::CheckUnique(const TFieldBuffers& buffers, int physical_position
     if (searches) (*searches)[static_cast<size_t>(i)] = {true, position, result};
     if (result != 0) continue;
     if (physical_position >= 0 && PhysicalPosition(list, position) == physical_position) continue;
+    if (!LiveInFile(list[static_cast<size_t>(position)].RecordId)) return false;
     std::string text;
     for (size_t k = 0; k < def.FieldNumbers.size(); ++k) {
       if (k > 0) text += ",";
@@ -600,6 +667,7 @@ void TDbTableIO::CheckUnique(const TFieldBuffers& buffers, int physical_position
     }
     throw EDatabaseError(FormatMessage("Invalid unique field value '%s'", {text}));
   }
+  return true;
 }
 
 void TDbTableIO::EncodeBlob(TFieldBufferItem& item, int field_number, TMemoryStream& plain, TMemoryStream& encoded) {
@@ -665,28 +733,63 @@ void TDbTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TIndexCa
   LockGuard lock(io);
   ReloadIfChanged();
   CheckBlocksForWrite();
-  // The unique check searches each unique index for the new key; the insertion below reuses
-  // those searches instead of reading the same keys again.
-  std::vector<TKeySearch>& searches = key_searches_;
-  searches.assign(static_cast<size_t>(index_defs_.Count()), TKeySearch{});
-  CheckUnique(buffers, -1, &searches);
+  int count = std::min(buffers.Count(), field_defs_.Count());
+  // The values take their final form before any search: texts cut to their size and zeroed after
+  // the text, blob values loaded (a key over a blob compares its bytes).
+  bool writes_blobs = false;
+  for (int i = 0; i < count; ++i) {
+    TFieldBufferItem& item = buffers.Item(i);
+    if (!item.Active()) continue;
+    if (IsStringType(field_defs_.Item(i).FieldType)) NormaliseString(item);
+    if (item.IsBlob() && IsBlobType(field_defs_.Item(i).FieldType)) {
+      writes_blobs = true;
+      if (item.BlobStream()) item.BlobStream()->EnsureLoaded();
+    }
+  }
 
   bool has_auto_inc = auto_inc_field_ >= 0;
+  uint8_t* auto_inc = nullptr;
   if (has_auto_inc && auto_inc_field_ < buffers.Count()) {
     TFieldBufferItem& item = buffers.Item(auto_inc_field_);
-    if (item.Active() && item.Data() && item.DataSize() >= 4) {
-      auto* p = static_cast<uint8_t*>(item.Data());
-      int32_t v = GetI32(p);
-      if (v == 0) {
+    if (item.Active() && item.Data() && item.DataSize() >= 4) auto_inc = static_cast<uint8_t*>(item.Data());
+  }
+  const int32_t auto_inc_given = auto_inc ? GetI32(auto_inc) : 0;
+
+  // Plan: the unique check, the auto-increment value and each index's place, all checked against
+  // the file before anything is written; a stale fact reloads the table and plans again.
+  std::vector<TKeySearch>& searches = key_searches_;
+  std::vector<int>& positions = insert_positions_;
+  for (int attempt = 0;; ++attempt) {
+    if (attempt > 0) {
+      if (attempt > 1) RaiseStale();
+      if (auto_inc) PutI32(auto_inc, auto_inc_given);
+      LoadLocked();
+      CheckBlocksForWrite();
+    }
+    // The unique check searches each unique index for the new key; the places below reuse those
+    // searches instead of reading the same keys again.
+    searches.assign(static_cast<size_t>(index_defs_.Count()), TKeySearch{});
+    if (!CheckUnique(buffers, -1, &searches)) continue;
+    if (auto_inc) {
+      if (auto_inc_given == 0) {
         if (header_.LastAutoIncValue() == INT32_MAX)
           throw EDatabaseError(FormatMessage("Auto-increment values of table '%s' are exhausted", {table_name_}));
         header_.SetLastAutoIncValue(header_.LastAutoIncValue() + 1);
-        PutI32(p, header_.LastAutoIncValue());
+        PutI32(auto_inc, header_.LastAutoIncValue());
         searches.assign(searches.size(), TKeySearch{});  // the key changed: search again
-      } else if (v > header_.LastAutoIncValue()) {
-        header_.SetLastAutoIncValue(v);
+      } else if (auto_inc_given > header_.LastAutoIncValue()) {
+        header_.SetLastAutoIncValue(auto_inc_given);
       }
     }
+    positions.assign(static_cast<size_t>(index_defs_.Count()), 0);
+    bool fresh = true;
+    for (int i = 0; i < index_defs_.Count() && fresh; ++i) {
+      const TKeySearch& search = searches[static_cast<size_t>(i)];
+      const int p = search.Done ? InsertPositionOf(search.Position, search.Result) : InsertPosition(buffers, i);
+      positions[static_cast<size_t>(i)] = p;
+      fresh = VerifyNeighbours(i, RowList(i + 1), p);
+    }
+    if (fresh) break;
   }
 
   int32_t r = header_.SlotCount();
@@ -738,14 +841,6 @@ void TDbTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TIndexCa
 
   std::vector<uint8_t>& image = image_;
   image.assign(static_cast<size_t>(record_size_), 0);
-  int count = std::min(buffers.Count(), field_defs_.Count());
-  bool writes_blobs = false;
-  for (int i = 0; i < count; ++i) {
-    TFieldBufferItem& item = buffers.Item(i);
-    if (item.Active() && IsStringType(field_defs_.Item(i).FieldType) && NormaliseString(item))
-      searches.assign(searches.size(), TKeySearch{});  // the key may have changed: search again
-    if (item.Active() && item.IsBlob() && IsBlobType(field_defs_.Item(i).FieldType)) writes_blobs = true;
-  }
   // Blob areas go after the image at the end of the file, so a zeroed image takes its place first;
   // without blobs the finished image is the only write there.
   if (writes_blobs) io.WriteAt(image.data(), d, record_size_);
@@ -758,7 +853,6 @@ void TDbTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TIndexCa
     int32_t offset = field_offsets_[static_cast<size_t>(i)];
     if (IsBlobType(field_defs_.Item(i).FieldType)) {
       if (!item.IsBlob()) continue;
-      searches.assign(searches.size(), TKeySearch{});  // keys over blob streams: search again
       EncodeBlob(item, i, plain, encoded);
       int64_t length = encoded.Size();
       int64_t area = io.FileSize();
@@ -785,8 +879,7 @@ void TDbTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TIndexCa
 
   if (index_callback) index_callback(-1, -1, ref);
   for (int i = 0; i < index_defs_.Count(); ++i) {
-    const TKeySearch& search = searches[static_cast<size_t>(i)];
-    int p = search.Done ? InsertPositionOf(search.Position, search.Result) : InsertPosition(buffers, i);
+    const int p = positions[static_cast<size_t>(i)];
     if (index_callback) index_callback(i, p, ref);
     TRowList& list = RowList(i + 1);
     list.insert(list.begin() + p, ref);
@@ -837,39 +930,57 @@ void TDbTableIO::ModifyRecord(TFieldBuffers& buffers, int physical_position, con
                               bool flush) {
   TDbFileIO& io = FileIO();
   LockGuard lock(io);
-  physical_position = RefreshPosition(physical_position);
-  CheckBlocksForWrite();
-  const TRowRef ref = RowList(0)[static_cast<size_t>(physical_position)];
-  const int32_t r = ref.RecordId;
-  const int32_t d = ref.DataOffset;
+  const TRowList& given = RowList(0);
+  if (physical_position < 0 || static_cast<size_t>(physical_position) >= given.size())
+    throw EDatabaseError(FormatMessage("Record position %s out of range", {std::to_string(physical_position)}));
+  const int32_t r = given[static_cast<size_t>(physical_position)].RecordId;
   int count = std::min(buffers.Count(), field_defs_.Count());
-
-  std::vector<uint8_t> image(static_cast<size_t>(record_size_));
-  io.ReadAt(image.data(), d, record_size_);
-
-  // The key values the record will have: an auto-increment item holding 0 keeps the stored value,
-  // so the unique check and the reorder use the key that the file will hold.
-  TFieldBuffers effective;
-  int32_t stored_auto_inc = 0;
-  for (int i = 0; i < buffers.Count(); ++i) {
+  // The values take their final form before any search (as on append).
+  for (int i = 0; i < count; ++i) {
     TFieldBufferItem& item = buffers.Item(i);
-    TFieldBufferItem* added;
-    if (i == auto_inc_field_ && i < count && item.Active() && item.Data() && item.DataSize() >= 4 &&
-        GetI32(static_cast<uint8_t*>(item.Data())) == 0) {
-      uint8_t raw[4];
-      io.DecodeBufferData(&image[static_cast<size_t>(field_offsets_[static_cast<size_t>(i)])], raw,
-                          FieldIsEncrypted(i), 4);
-      stored_auto_inc = GetI32(raw);
-      added = &effective.Add(&stored_auto_inc, item.FieldType(), 4);
-    } else if (item.IsBlob()) {
-      added = &effective.AddBlob(item.BlobStream(), item.FieldType());
-    } else {
-      added = &effective.Add(item.Data(), item.FieldType(), item.DataSize());
-    }
-    added->SetActive(item.Active());
+    if (!item.Active()) continue;
+    if (IsStringType(field_defs_.Item(i).FieldType)) NormaliseString(item);
+    if (item.IsBlob() && IsBlobType(field_defs_.Item(i).FieldType) && item.BlobStream()) item.BlobStream()->EnsureLoaded();
   }
 
-  CheckUnique(effective, physical_position);
+  // Plan: the record as the file holds it now, the unique check and the reorder, all checked against
+  // the file before anything is written; a stale fact reloads the table and plans again.
+  std::vector<uint8_t> image(static_cast<size_t>(record_size_));
+  TFieldBuffers effective;
+  int32_t stored_auto_inc = 0;
+  std::vector<TMove>& plan = moves_;
+  int32_t d = 0;
+  for (int attempt = 0;; ++attempt) {
+    if (attempt > 1) RaiseStale();
+    physical_position = LivePosition(r, attempt > 0);
+    CheckBlocksForWrite();
+    d = RowList(0)[static_cast<size_t>(physical_position)].DataOffset;
+    io.ReadAt(image.data(), d, record_size_);
+
+    // The key values the record will have: an auto-increment item holding 0 keeps the stored
+    // value, so the unique check and the reorder use the key that the file will hold.
+    effective.Clear();
+    for (int i = 0; i < buffers.Count(); ++i) {
+      TFieldBufferItem& item = buffers.Item(i);
+      TFieldBufferItem* added;
+      if (i == auto_inc_field_ && i < count && item.Active() && item.Data() && item.DataSize() >= 4 &&
+          GetI32(static_cast<uint8_t*>(item.Data())) == 0) {
+        uint8_t raw[4];
+        io.DecodeBufferData(&image[static_cast<size_t>(field_offsets_[static_cast<size_t>(i)])], raw,
+                            FieldIsEncrypted(i), 4);
+        stored_auto_inc = GetI32(raw);
+        added = &effective.Add(&stored_auto_inc, item.FieldType(), 4);
+      } else if (item.IsBlob()) {
+        added = &effective.AddBlob(item.BlobStream(), item.FieldType());
+      } else {
+        added = &effective.Add(item.Data(), item.FieldType(), item.DataSize());
+      }
+      added->SetActive(item.Active());
+    }
+
+    if (!CheckUnique(effective, physical_position)) continue;
+    if (PlanReorder(effective, r, physical_position, plan)) break;
+  }
 
   TMemoryStream plain, encoded;
   std::vector<uint8_t> slot;
@@ -921,29 +1032,61 @@ void TDbTableIO::ModifyRecord(TFieldBuffers& buffers, int physical_position, con
   }
   io.WriteAt(image.data(), d, record_size_);
 
-  ReorderAfterModify(effective, r, physical_position, move_callback);
+  ApplyReorder(plan, r, move_callback);
   if (flush) io.Flush();
 }
 
-void TDbTableIO::ReorderAfterModify(const TFieldBuffers& buffers, int32_t r, int physical_position,
-                                    const TMoveCallback& move_callback) {
+// For every index, the record's old place o and its new place n in the list without it. Checked in
+// the file: the record follows its predecessor in the chain; when it stays, its successor follows
+// it; when it moves, its new neighbours follow each other.
+bool TDbTableIO::PlanReorder(const TFieldBuffers& buffers, int32_t r, int physical_position, std::vector<TMove>& plan) {
   int index_count = index_defs_.Count();
-  std::vector<int> old_positions(static_cast<size_t>(index_count));
-  for (int i = 0; i < index_count; ++i) old_positions[static_cast<size_t>(i)] = MapPosition(0, physical_position, i + 1);
+  plan.assign(static_cast<size_t>(index_count), TMove{});
+  for (int i = 0; i < index_count; ++i) plan[static_cast<size_t>(i)].Old = MapPosition(0, physical_position, i + 1);
   for (int i = 0; i < index_count; ++i) {
-    int o = old_positions[static_cast<size_t>(i)];
+    TMove& move = plan[static_cast<size_t>(i)];
+    const int o = move.Old;
     if (o < 0) continue;
-    // The record leaves the list while its new place is searched and its links are rewired; the
-    // list gets it back at the old place if anything fails, so it still matches the file's order.
+    // The record leaves the list while its new place is searched and checked; it is put back at
+    // its old place afterwards (also on an error), so the list still matches the file's order.
+    TRowList& list = RowList(i + 1);
+    const TRowRef entry = list[static_cast<size_t>(o)];
+    list.erase(list.begin() + o);
+    bool fresh = false;
+    try {
+      move.New = InsertPosition(buffers, i);
+      const int32_t before = o > 0 ? list[static_cast<size_t>(o) - 1].RecordId : -1;
+      fresh = before >= 0 ? LiveInFile(before) && NextLiveIs(i, ReadLink(i, before).NextRecordId, r)
+                          : NextLiveIs(i, header_.HeadSlot(i), r);
+      if (fresh) {
+        if (move.New == o) {
+          const int32_t after = static_cast<size_t>(o) < list.size() ? list[static_cast<size_t>(o)].RecordId : -1;
+          fresh = NextLiveIs(i, ReadLink(i, r).NextRecordId, after);
+        } else {
+          fresh = VerifyNeighbours(i, list, move.New);
+        }
+      }
+    } catch (...) {
+      list.insert(list.begin() + o, entry);
+      throw;
+    }
+    list.insert(list.begin() + o, entry);
+    if (!fresh) return false;
+  }
+  return true;
+}
+
+void TDbTableIO::ApplyReorder(const std::vector<TMove>& plan, int32_t r, const TMoveCallback& move_callback) {
+  for (int i = 0; i < static_cast<int>(plan.size()); ++i) {
+    const int o = plan[static_cast<size_t>(i)].Old;
+    const int n = plan[static_cast<size_t>(i)].New;
+    if (o < 0 || n == o) continue;
+    // The record leaves the list while its links are rewired; the list gets it back at the old
+    // place if anything fails, so it still matches the file's order.
     TRowList& list = RowList(i + 1);
     const TRowRef entry = list[static_cast<size_t>(o)];
     list.erase(list.begin() + o);
     try {
-      const int n = InsertPosition(buffers, i);
-      if (n == o) {
-        list.insert(list.begin() + o, entry);
-        continue;
-      }
       if (move_callback) move_callback(i, o, o < n ? n + 1 : n);
       TIndexLink own = ReadLink(i, r);
       if (o > 0) {
@@ -977,7 +1120,12 @@ void TDbTableIO::ReorderAfterModify(const TFieldBuffers& buffers, int32_t r, int
 void TDbTableIO::DeleteRecord(int physical_position, bool flush) {
   TDbFileIO& io = FileIO();
   LockGuard lock(io);
-  physical_position = RefreshPosition(physical_position);
+  {
+    const TRowList& given = RowList(0);
+    if (physical_position < 0 || static_cast<size_t>(physical_position) >= given.size())
+      throw EDatabaseError(FormatMessage("Record position %s out of range", {std::to_string(physical_position)}));
+    physical_position = LivePosition(given[static_cast<size_t>(physical_position)].RecordId, false);
+  }
   TRowList& physical = RowList(0);
   const int32_t r = physical[static_cast<size_t>(physical_position)].RecordId;
   io.MarkDeleted(SlotPosition(r));

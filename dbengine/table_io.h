@@ -5,6 +5,14 @@
 //
 // Row list 0 holds the live records in physical order (ascending record ID); row list i + 1 holds
 // them in the order of index i. Every operation that touches the file holds the file lock.
+//
+// Many openers: other processes and other database objects may change the file between two
+// operations of this object. Every write therefore works from the file's state at the moment it
+// holds the lock: it compares the table header (appends by others), and it checks in the file
+// every fact its row lists give it (the liveness of the records it relies on, and that the
+// neighbours between which it unlinks or links a record follow each other in the chain). When a
+// fact differs the table is reloaded and the write planned again. See docs/concurrency.md and the
+// comment above VerifyNeighbours in table_io.cpp.
 #pragma once
 
 #include <cstdint>
@@ -117,7 +125,14 @@ class TDbTableIO {
   void Unload();
   void LoadLocked();
   void ReloadIfChanged();
-  int RefreshPosition(int physical_position);
+  // The physical position of a live record by ID after ReloadIfChanged (reload: LoadLocked
+  // instead); a record that another opener deleted raises "... was deleted by another user".
+  int LivePosition(int32_t record_id, bool reload);
+  // Checks of the facts a write relies on, in the file (see table_io.cpp).
+  bool LiveInFile(int32_t record_id);
+  bool NextLiveIs(int index, int32_t next, int32_t expected);
+  bool VerifyNeighbours(int index, const TRowList& list, int position);
+  [[noreturn]] void RaiseStale();
   void CheckBlocksForWrite();
   int64_t SlotPosition(int32_t record_id) const;
   int64_t LinkPosition(int index, int32_t record_id) const;
@@ -133,15 +148,22 @@ class TDbTableIO {
     int Position = -1;
     int Result = -2;
   };
-  // Raises "Invalid unique field value" for a key already held by another record; with searches,
-  // records each unique index's search by index number.
-  void CheckUnique(const TFieldBuffers& buffers, int physical_position, std::vector<TKeySearch>* searches = nullptr);
+  // Raises "Invalid unique field value" for a key that another live record holds in the file;
+  // with searches, records each unique index's search by index number. False when the search met
+  // a record that the file no longer holds (the row lists are stale).
+  bool CheckUnique(const TFieldBuffers& buffers, int physical_position, std::vector<TKeySearch>* searches = nullptr);
   int FindWriteKey(const TFieldBuffers& key, const TRowList& list, int& result, int index);
   static int InsertPositionOf(int position, int result);
   void WriteBlob(TMemoryStream& encoded, int32_t area_offset, TMemoryStream* plain, int field_number);
   void EncodeBlob(TFieldBufferItem& item, int field_number, TMemoryStream& plain, TMemoryStream& encoded);
-  void ReorderAfterModify(const TFieldBuffers& buffers, int32_t record_id, int physical_position,
-                          const TMoveCallback& move_callback);
+  // The reorder after a modify, planned before anything is written: each index's old and new
+  // position of the record. False when a fact it relies on differs in the file.
+  struct TMove {
+    int Old = -1;
+    int New = -1;  // in the list without the record
+  };
+  bool PlanReorder(const TFieldBuffers& buffers, int32_t record_id, int physical_position, std::vector<TMove>& plan);
+  void ApplyReorder(const std::vector<TMove>& plan, int32_t record_id, const TMoveCallback& move_callback);
 
   TDbFileOwner* owner_;
   int open_count_ = 0;
@@ -167,6 +189,8 @@ class TDbTableIO {
   std::vector<uint8_t> image_;
   std::vector<uint8_t> slot_;
   std::vector<TKeySearch> key_searches_;
+  std::vector<int> insert_positions_;
+  std::vector<TMove> moves_;
 };
 
 }  // namespace zq
