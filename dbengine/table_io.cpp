@@ -645,9 +645,9 @@ bool TDbTableIO::CopyWrittenValues(const TFieldBuffers& from, TFieldBuffers& to)
 }
 
 // Unique check: physical_position -1 on append; on modify the record's own key is allowed. An equal
-// key refuses the write only when its record is live in the file; when it is not, the lists are
-// stale and the result is false. (A search that ends between two records finds no equal key; the
-// caller checks that place in the file before it relies on it.)
+// key refuses the write only when its record is live in the file; a search that ends between two
+// records finds no equal key only when they follow each other in the file's chain. When a fact
+// differs the lists are stale and the result is false.
 bool TDbTableIO::CheckUnique(const TFieldBuffers& buffers, int physical_position, std::vector<TKeySearch>* searches) {
   for (int i = 0; i < index_defs_.Count(); ++i) {
     const TDbIndexDef& def = index_defs_.Item(i);
@@ -656,7 +656,13 @@ bool TDbTableIO::CheckUnique(const TFieldBuffers& buffers, int physical_position
     int result = 0;
     int position = FindWriteKey(buffers, list, result, i);
     if (searches) (*searches)[static_cast<size_t>(i)] = {true, position, result};
-    if (result != 0) continue;
+    if (result != 0) {
+      // No equal key between the two records where the search ended: true of the file only when
+      // they follow each other in its chain. An append checks that place later, as the place of
+      // its record (searches); a modify checks it here.
+      if (!searches && !VerifyNeighbours(i, list, InsertPositionOf(position, result))) return false;
+      continue;
+    }
     if (physical_position >= 0 && PhysicalPosition(list, position) == physical_position) continue;
     if (!LiveInFile(list[static_cast<size_t>(position)].RecordId)) return false;
     std::string text;
