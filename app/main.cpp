@@ -1,6 +1,9 @@
 // zqinst: the installer. Creates the application, the installation window (the main window)
 // and the completion window (hidden), then runs the message loop until the installation window
 // closes.
+#include <cstring>
+#include <iostream>
+
 #include "app/fin_install.h"
 #include "app/qt_flush_timer.h"
 #include "app/zqsw_inst.h"
@@ -9,6 +12,13 @@
 #include "ui/zip_dialogs.h"
 
 int main(int argc, char** argv) {
+  // --version answers before any window exists, so it needs no display.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::cout << "zqinst " ZQ_VERSION "\n";
+      return 0;
+    }
+  }
   // 1. The application object; its event dispatch shows escaped exceptions in the error box.
   zq::TApplication app(argc, argv);
   // The components' questions to the user (archive password, failed file, overwrite) as dialogs.

@@ -1,15 +1,16 @@
-# One static library per layer, built from every .cpp file of the layer's folder (not its
-# subfolders). A layer without code yet is an interface library, so dependants link already.
+# One library per layer, built from every .cpp file of the layer's folder (not its subfolders):
+# static, or shared with BUILD_SHARED_LIBS=ON. A layer without code yet is an interface library,
+# so dependants link already. Headers are found from the top of the tree ("dbengine/db_table.h").
 function(zq_add_layer target)
   cmake_parse_arguments(L "" "" "DEPS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
   if(srcs)
-    add_library(${target} STATIC ${srcs})
-    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+    add_library(${target} ${srcs})
+    target_include_directories(${target} PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>)
     target_link_libraries(${target} PUBLIC ${L_DEPS})
   else()
     add_library(${target} INTERFACE)
-    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_include_directories(${target} INTERFACE $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>)
     target_link_libraries(${target} INTERFACE ${L_DEPS})
   endif()
 endfunction()

@@ -43,6 +43,7 @@ int Create(const std::string& file, const std::string& schema_path) {
 int main(int argc, char** argv) {
   CLI::App app{"zqdb: creates, inspects and edits database files", "zqdb"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "zqdb " ZQ_VERSION);
 
   std::string file, schema, password, table, index, expr;
   int row = 0;
@@ -97,6 +98,9 @@ int main(int argc, char** argv) {
     return kExitOk;
   } catch (const CLI::CallForAllHelp&) {
     std::cout << app.help("", CLI::AppFormatMode::All);
+    return kExitOk;
+  } catch (const CLI::CallForVersion& e) {
+    std::cout << e.what() << '\n';
     return kExitOk;
   } catch (const CLI::ParseError& e) {
     std::cerr << "zqdb: " << e.what() << '\n' << app.help("", CLI::AppFormatMode::All);

@@ -236,6 +236,7 @@ int Create(const std::string& password_utf8, bool store, const std::string& arch
 int main(int argc, char** argv) {
   CLI::App app{"zqpkg: list, extract and create installation packages"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "zqpkg " ZQ_VERSION);
 
   bool json = false;
   std::string list_archive;
@@ -267,6 +268,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::cerr << "zqpkg: " << e.what() << "\n" << app.help();
