@@ -15,6 +15,11 @@ function(zq_install_component target name)
   set(headers ${C_HEADERS} ${C_WITH_HEADERS})
   list(TRANSFORM headers PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
   target_sources(${target} PUBLIC FILE_SET HEADERS BASE_DIRS ${PROJECT_SOURCE_DIR} FILES ${headers})
+  # The documented surface, for scripts/package's check of what a package holds.
+  set(public ${C_HEADERS})
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  list(TRANSFORM public PREPEND ${folder}/)
+  set_property(GLOBAL APPEND PROPERTY ZQ_PUBLIC_HEADERS ${public})
   # The headers need C++20; consumers of the package get the same standard at least.
   target_compile_features(${target} PUBLIC cxx_std_20)
   set_target_properties(${target} PROPERTIES
