@@ -732,11 +732,39 @@ bool NormaliseString(TFieldBufferItem& item) {
   return changed;
 }
 
+// Whether a field is one of the key fields of any index.
+bool IsKeyField(const TDbIndexDefs& indexes, int field_number) {
+  for (int i = 0; i < indexes.Count(); ++i)
+    for (int32_t f : indexes.Item(i).FieldNumbers)
+      if (f == field_number) return true;
+  return false;
+}
+
+// Adds an item referring to the same value as `item` (the same data or blob stream).
+TFieldBufferItem& AddSameValue(TFieldBuffers& to, const TFieldBufferItem& item) {
+  TFieldBufferItem& added = item.IsBlob() ? to.AddBlob(item.BlobStream(), item.FieldType())
+                                          : to.Add(item.Data(), item.FieldType(), item.DataSize());
+  added.SetActive(item.Active());
+  return added;
+}
+
 }  // namespace
 
-void TDbTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TIndexCallback& index_callback) {
+void TDbTableIO::AppendRecord(TFieldBuffers& caller_buffers, bool flush, const TIndexCallback& index_callback) {
   TDbFileIO& io = FileIO();
   LockGuard lock(io);
+  // A placeholder for the auto-increment field gets the next value like an item holding 0: the
+  // record is written from a view of the caller's items in which that field has a value of its own.
+  int32_t placeholder_auto_inc = 0;
+  TFieldBuffers view;
+  const bool auto_inc_placeholder = auto_inc_field_ >= 0 && auto_inc_field_ < caller_buffers.Count() &&
+                                    auto_inc_field_ < field_defs_.Count() &&
+                                    !caller_buffers.Item(auto_inc_field_).Active();
+  if (auto_inc_placeholder)
+    for (int i = 0; i < caller_buffers.Count(); ++i)
+      if (i == auto_inc_field_) view.Add(&placeholder_auto_inc, ftAutoInc, 4);
+      else AddSameValue(view, caller_buffers.Item(i));
+  TFieldBuffers& buffers = auto_inc_placeholder ? view : caller_buffers;
   ReloadIfChanged();
   CheckBlocksForWrite();
   int count = std::min(buffers.Count(), field_defs_.Count());
@@ -953,7 +981,8 @@ void TDbTableIO::ModifyRecord(TFieldBuffers& buffers, int physical_position, con
   // the file before anything is written; a stale fact reloads the table and plans again.
   std::vector<uint8_t> image(static_cast<size_t>(record_size_));
   TFieldBuffers effective;
-  int32_t stored_auto_inc = 0;
+  std::vector<std::vector<uint8_t>> stored_values(static_cast<size_t>(count));
+  std::vector<std::unique_ptr<TOptimBlobStream>> stored_blobs;
   std::vector<TMove>& plan = moves_;
   int32_t d = 0;
   for (int attempt = 0;; ++attempt) {
@@ -963,25 +992,37 @@ void TDbTableIO::ModifyRecord(TFieldBuffers& buffers, int physical_position, con
     d = RowList(0)[static_cast<size_t>(physical_position)].DataOffset;
     io.ReadAt(image.data(), d, record_size_);
 
-    // The key values the record will have: an auto-increment item holding 0 keeps the stored
-    // value, so the unique check and the reorder use the key that the file will hold.
+    // The key values the record will have: an inactive placeholder, and an auto-increment item
+    // holding 0, keep the stored value, so the unique check and the reorder use the key that the
+    // file will hold.
     effective.Clear();
+    stored_blobs.clear();
     for (int i = 0; i < buffers.Count(); ++i) {
       TFieldBufferItem& item = buffers.Item(i);
-      TFieldBufferItem* added;
-      if (i == auto_inc_field_ && i < count && item.Active() && item.Data() && item.DataSize() >= 4 &&
-          GetI32(static_cast<uint8_t*>(item.Data())) == 0) {
-        uint8_t raw[4];
-        io.DecodeBufferData(&image[static_cast<size_t>(field_offsets_[static_cast<size_t>(i)])], raw,
-                            FieldIsEncrypted(i), 4);
-        stored_auto_inc = GetI32(raw);
-        added = &effective.Add(&stored_auto_inc, item.FieldType(), 4);
-      } else if (item.IsBlob()) {
-        added = &effective.AddBlob(item.BlobStream(), item.FieldType());
-      } else {
-        added = &effective.Add(item.Data(), item.FieldType(), item.DataSize());
+      const bool keeps_stored =
+          i < count && (!item.Active() || (i == auto_inc_field_ && item.Data() && item.DataSize() >= 4 &&
+                                           GetI32(static_cast<uint8_t*>(item.Data())) == 0));
+      if (!keeps_stored) {
+        AddSameValue(effective, item);
+        continue;
       }
-      added->SetActive(item.Active());
+      const uint8_t type = field_defs_.Item(i).FieldType;
+      if (IsBlobType(type)) {
+        // A blob is read only when a key holds it.
+        if (!IsKeyField(index_defs_, i)) {
+          effective.AddPlaceholder();
+          continue;
+        }
+        stored_blobs.push_back(std::make_unique<TOptimBlobStream>());
+        ReadStoredField(*stored_blobs.back(), r, i);
+        effective.AddBlob(stored_blobs.back().get(), type);
+        continue;
+      }
+      std::vector<uint8_t>& value = stored_values[static_cast<size_t>(i)];
+      value.resize(static_cast<size_t>(slot_widths_[static_cast<size_t>(i)]));
+      io.DecodeBufferData(&image[static_cast<size_t>(field_offsets_[static_cast<size_t>(i)])], value.data(),
+                          FieldIsEncrypted(i), static_cast<int32_t>(value.size()));
+      effective.Add(value.data(), type, static_cast<int32_t>(value.size()));
     }
 
     if (!CheckUnique(effective, physical_position)) continue;

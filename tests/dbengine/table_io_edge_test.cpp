@@ -33,12 +33,21 @@ struct Values {
   std::optional<std::string> memo;
 };
 
-// Holds the buffers of one record for the table above.
+// Field numbers of the table above, as bits of Record's placeholder set.
+enum : unsigned { kId = 1u << 0, kName = 1u << 1, kNum = 1u << 2 };
+
+// Holds the buffers of one record for the table above. Fields in `placeholders` get inactive
+// placeholders, as a data set builds them for fields it has no field object for.
 struct Record {
-  explicit Record(const Values& v) : id(IntValue(v.id)), name(TextValue(v.name, 20)), num(IntValue(v.num)) {
-    buffers.Add(id.data(), ftAutoInc, 4);
-    buffers.Add(name.data(), ftString, 21);
-    buffers.Add(num.data(), ftInteger, 4);
+  explicit Record(const Values& v, unsigned placeholders = 0)
+      : id(IntValue(v.id)), name(TextValue(v.name, 20)), num(IntValue(v.num)) {
+    auto add = [&](unsigned bit, std::vector<uint8_t>& value, uint8_t type) {
+      if (placeholders & bit) buffers.AddPlaceholder();
+      else buffers.Add(value.data(), type, static_cast<int32_t>(value.size()));
+    };
+    add(kId, id, ftAutoInc);
+    add(kName, name, ftString);
+    add(kNum, num, ftInteger);
     if (v.memo) {
       memo.WriteBuffer(v.memo->data(), static_cast<int64_t>(v.memo->size()));
       buffers.AddBlob(&memo, ftMemo);
@@ -186,6 +195,24 @@ TEST_F(TableIOEdgeTest, AutoIncrementRules) {
   EXPECT_EQ(table_->Header().LastAutoIncValue(), 100);
 }
 
+TEST_F(TableIOEdgeTest, AutoIncrementPlaceholderGetsTheNextValue) {
+  Append({41, "a", 1, std::nullopt});
+  for (int32_t expected : {42, 43}) {
+    Record r({0, "p" + std::to_string(expected), expected, std::nullopt}, kId);
+    table_->AppendRecord(r.buffers, false, nullptr);
+    EXPECT_EQ(I32At(ReadAll(path_), kTableHeader + 41), expected);
+  }
+  Reopen();
+  EXPECT_EQ(table_->Header().LastAutoIncValue(), 43);
+  EXPECT_EQ(Ids(1), (std::vector<int32_t>{0, 1, 2}));  // primary key order: 41, 42, 43
+  TMemoryStream out;
+  for (int32_t record : {1, 2}) {
+    out.Clear();
+    table_->ReadStoredField(out, record, 0);
+    EXPECT_EQ(dbfmt::GetI32(out.Memory()), 41 + record);
+  }
+}
+
 TEST_F(TableIOEdgeTest, ModifyingStringsKeepsPlaceOffsetsAndOrder) {
   Append({0, "bbb", 2, std::string(10, 'm')});
   Append({0, "aaa", 1, std::nullopt});
@@ -306,6 +333,53 @@ TEST_F(TableIOEdgeTest, ModifyWithAutoIncZeroKeepsStoredKeyInIndex) {
   TMemoryStream out;
   table_->ReadStoredField(out, 2, 0);
   EXPECT_EQ(dbfmt::GetI32(out.Memory()), 3);
+}
+
+// Placeholders of a modify take the stored value for the unique check and the reorder: the record
+// keeps its place in every index, in memory and in the file's chains, unless a given value moves it.
+TEST_F(TableIOEdgeTest, ModifyWithPlaceholdersComparesTheStoredKey) {
+  struct Case {
+    const char* what;
+    unsigned placeholders;
+    Values values;  // for record 3, stored as (4, "c", 30)
+    std::vector<int32_t> by_name;
+    int moves;
+    const char* error;
+  };
+  // Records 0..3: (1, b, 10), (2, c, 20), (3, a, 30), (4, c, 30). ByNum: 0, 1, 2, 3 throughout.
+  const std::vector<Case> cases = {
+      {"number kept", kNum, {4, "c", 0, std::nullopt}, {2, 0, 1, 3}, 0, "<no error>"},
+      {"name kept", kName, {4, "", 30, std::nullopt}, {2, 0, 1, 3}, 0, "<no error>"},
+      {"only the id given", kName | kNum, {4, "", 0, std::nullopt}, {2, 0, 1, 3}, 0, "<no error>"},
+      {"id and number kept, name moves", kId | kNum, {0, "b2", 0, std::nullopt}, {2, 0, 3, 1}, 1, "<no error>"},
+      {"new name clashes with the stored number", kNum, {4, "a", 0, std::nullopt}, {2, 0, 1, 3}, 0,
+       "Invalid unique field value 'a,30'"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    path_ = dir_.File("placeholders" + std::to_string(n++) + ".zqc");
+    TDbCreator::CreateFile(path_, Schema());
+    Reopen();
+    Append({0, "b", 10, std::nullopt});
+    Append({0, "c", 20, std::nullopt});
+    Append({0, "a", 30, std::nullopt});
+    Append({0, "c", 30, std::nullopt});
+    Record r(c.values, c.placeholders);
+    int moves = 0;
+    EXPECT_EQ(ErrorOf([&] { table_->ModifyRecord(r.buffers, 3, [&](int, int, int) { ++moves; }, false); }),
+              c.error);
+    EXPECT_EQ(moves, c.moves);
+    EXPECT_EQ(Ids(2), (std::vector<int32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(Ids(3), c.by_name);
+    Reopen();
+    EXPECT_EQ(Ids(1), (std::vector<int32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(Ids(2), (std::vector<int32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(Ids(3), c.by_name);
+    TMemoryStream out;
+    table_->ReadStoredField(out, 3, 0);
+    EXPECT_EQ(dbfmt::GetI32(out.Memory()), 4);
+  }
 }
 
 TEST_F(TableIOEdgeTest, DeleteThenReload) {
