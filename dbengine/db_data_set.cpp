@@ -76,7 +76,7 @@ void TDbDataSet::CloseCursor() {
     database_ = nullptr;
     if (db && registered_) db->UnregisterClient(this);
     registered_ = false;
-    if (db && referenced_) db->Session()->ReleaseDatabase(db);
+    if (db && referenced_) ReleaseReference(*db);
     referenced_ = false;
     throw;
   }
@@ -87,9 +87,15 @@ void TDbDataSet::CloseCursor() {
     registered_ = false;
     if (referenced_) {
       referenced_ = false;
-      db->Session()->ReleaseDatabase(db);
+      ReleaseReference(*db);
     }
   }
+}
+
+void TDbDataSet::ReleaseReference(TDbDatabase& db) {
+  // A database being destroyed has already left its session; it only counts the release.
+  if (TDbSession* session = db.Session()) session->ReleaseDatabase(&db);
+  else db.Release();
 }
 
 void TDbDataSet::CloseDataSet() {

@@ -63,6 +63,9 @@ class TDbDataSet : public TDataSet,
   bool referenced_ = false;
 
  private:
+  // Gives back the reference the open took on the database.
+  static void ReleaseReference(TDbDatabase& db);
+
   std::string database_name_;
   std::string session_name_;
 };

@@ -215,13 +215,12 @@ TDbDatabase* TDbSession::OpenDatabase(const std::string& name, bool add_referenc
 
 void TDbSession::ReleaseDatabase(TDbDatabase* database) {
   if (database == nullptr) return;
-  if (database->Release() == 0 && !database->KeepConnection()) {
-    if (!database->Temporary()) {
-      database->Close();
-    } else if (!database->Destroying() && !database->disconnecting_) {
-      delete database;
-    }
-  }
+  if (database->Release() > 0 || database->KeepConnection()) return;
+  // A database that is disconnecting or being destroyed is closing its data sets itself: closing
+  // or freeing it from their release would run a second, nested disconnect.
+  if (database->Destroying() || database->disconnecting_) return;
+  if (database->Temporary()) delete database;
+  else database->Close();
 }
 
 void TDbSession::LockSession() {

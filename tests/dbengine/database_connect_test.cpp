@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "dbengine/db_file_io.h"
+#include "dbengine/db_table.h"
 #include "dbengine/table_io.h"
 #include "session_test_support.h"
 
@@ -239,6 +240,75 @@ TEST_F(DatabaseTest, EventsAndDataSetNotifications) {
   EXPECT_EQ(events, (std::vector<std::string>{"BeforeConnect", "AfterConnect", "BeforeDisconnect", "AfterDisconnect"}));
   EXPECT_EQ(client.connection_changes, 2);
   EXPECT_FALSE(db.CanAccess());
+}
+
+// Tables with cursors open when their database goes, in every teardown order: they close cleanly,
+// and a database component disconnects once.
+TEST_F(DatabaseTest, OpenTablesCloseInEveryTeardownOrder) {
+  enum class Teardown { CloseDatabase, DestroyDatabase, StopSession, FreeSession };
+  struct Case {
+    const char* what;
+    Teardown how;
+    bool temporary;  // created on demand by the tables, or a database component
+  };
+  const std::vector<Case> cases = {
+      {"database closed", Teardown::CloseDatabase, false},
+      {"database destroyed", Teardown::DestroyDatabase, false},
+      {"temporary database destroyed", Teardown::DestroyDatabase, true},
+      {"session stopped", Teardown::StopSession, false},
+      {"session stopped, temporary database", Teardown::StopSession, true},
+      {"session freed", Teardown::FreeSession, false},
+      {"session freed, temporary database", Teardown::FreeSession, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto session = std::make_unique<TDbSession>();
+    session->SetSessionName("Teardown");
+    std::vector<std::string> events;
+    std::unique_ptr<TDbDatabase> component;
+    if (!c.temporary) {
+      component = std::make_unique<TDbDatabase>();
+      component->SetSessionName("Teardown");
+      component->SetDatabaseName("Component");
+      component->SetFileName(plain_);
+      component->BeforeDisconnect = [&](TDbDatabase&) { events.push_back("BeforeDisconnect"); };
+      component->AfterDisconnect = [&](TDbDatabase&) { events.push_back("AfterDisconnect"); };
+    }
+    std::vector<std::unique_ptr<TDbTable>> tables;
+    for (const char* name : {"Config", "Settings", "Societe"}) {
+      auto t = std::make_unique<TDbTable>();
+      t->SetSessionName("Teardown");
+      t->SetDatabaseName(c.temporary ? plain_ : "Component");
+      t->SetTableName(name);
+      t->Open();
+      tables.push_back(std::move(t));
+    }
+    TDbDatabase* db = session->FindDatabase(c.temporary ? plain_ : "Component");
+    ASSERT_NE(db, nullptr);
+    EXPECT_EQ(db->RefCount(), 3);
+    switch (c.how) {
+      case Teardown::CloseDatabase: db->Close(); break;
+      case Teardown::DestroyDatabase:
+        if (c.temporary) delete db;
+        else component.reset();
+        break;
+      case Teardown::StopSession: session->Close(); break;
+      case Teardown::FreeSession: session.reset(); break;
+    }
+    for (const auto& t : tables) {
+      EXPECT_FALSE(t->Active());
+      EXPECT_EQ(t->Database(), nullptr);
+    }
+    if (!c.temporary) {
+      EXPECT_EQ(events, (std::vector<std::string>{"BeforeDisconnect", "AfterDisconnect"}));
+    }
+    if (component) {
+      EXPECT_FALSE(component->Connected());
+      EXPECT_EQ(component->RefCount(), 0);
+    }
+    tables.clear();
+    component.reset();
+  }
 }
 
 TEST_F(DatabaseTest, TablesOfTheFile) {
