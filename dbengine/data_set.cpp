@@ -99,7 +99,6 @@ void TDataSet::CloseSequence() {
 
 void TDataSet::OpenCursor(bool /*info_query*/) {
   InternalOpen();
-  calc_offset_ = GetRecordSize();
   AllocateBuffers();
 }
 
@@ -202,12 +201,12 @@ void TDataSet::SetFieldValues(const std::string& names, const Variant& value) {
     list[i]->SetValue(value.get<std::vector<Variant>>()[i]);
 }
 
-uint8_t* TDataSet::CalcFieldSlot(TRecordBuffer buffer, const TField& field) const {
-  return buffer + calc_offset_ + field.Offset();
+uint8_t* TDataSet::CalcFieldSlot(TRecordBuffer buffer, const TField& field) {
+  return buffer + CalcFieldsOffset() + field.Offset();
 }
 
 void TDataSet::ClearCalcFields(TRecordBuffer buffer) {
-  if (buffer && calc_fields_size_ > 0) std::memset(buffer + calc_offset_, 0, calc_fields_size_);
+  if (buffer && calc_fields_size_ > 0) std::memset(buffer + CalcFieldsOffset(), 0, calc_fields_size_);
 }
 
 void TDataSet::CalculateFields(TRecordBuffer buffer) {

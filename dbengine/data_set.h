@@ -228,8 +228,9 @@ class TDataSet {
   TRecordBuffer CalcBuffer() const { return calc_buffer_; }
   int CalcFieldsSize() const { return calc_fields_size_; }
   int BookmarkSize() const { return bookmark_size_; }
-  // Offset of the calculated fields inside a record buffer (the record size).
-  int CalcFieldsOffset() const { return calc_offset_; }
+  // Offset of the calculated fields inside a record buffer: the record size of the layout in use,
+  // asked each time, so a buffer set up while the cursor opens already finds the right place.
+  int CalcFieldsOffset() { return GetRecordSize(); }
   bool DefaultFields() const { return default_fields_; }
   void CreateFields();
   void DestroyFields();
@@ -244,7 +245,7 @@ class TDataSet {
   // The records after a successful open or reposition: fetches the active record.
   void FetchCurrent();
   // The calculated-fields part of the active buffer for a calculated field.
-  uint8_t* CalcFieldSlot(TRecordBuffer buffer, const TField& field) const;
+  uint8_t* CalcFieldSlot(TRecordBuffer buffer, const TField& field);
   // Whether the record passes OnFilterRecord (true when none is assigned).
   bool RecordFilterAccepts();
   TRecordBuffer DefaultActiveBuffer();
@@ -281,7 +282,6 @@ class TDataSet {
   TRecordBuffer calc_buffer_ = nullptr;
   int record_count_ = 0;  // records in the buffers: 0 (empty) or 1
   int calc_fields_size_ = 0;
-  int calc_offset_ = 0;
   int bookmark_size_ = 0;
   int disable_count_ = 0;
   bool bof_ = true;

@@ -84,6 +84,69 @@ TEST_P(DbTableTypes, EveryTypeFromTextToFileAndBack) {
 
 INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, DbTableTypes, ::testing::Bool());
 
+// Tables whose blob field comes first, in the middle or last, and one with small records and no
+// blob: calculated fields must find their place in the record buffer of each.
+TDbSchema BlobPlaces() {
+  TDbSchema s;
+  const std::vector<TDbSchemaField> first = {{"Pic", ftGraphic}, {"Num", ftFloat}, {"Name", ftString, 30}};
+  const std::vector<TDbSchemaField> middle = {{"Name", ftString, 30}, {"Pic", ftMemo}, {"Num", ftFloat}};
+  const std::vector<TDbSchemaField> last = {{"Num", ftFloat}, {"Name", ftString, 30}, {"Pic", ftBlob}};
+  for (const auto& [name, fields] : std::vector<std::pair<const char*, std::vector<TDbSchemaField>>>{
+           {"First", first}, {"Middle", middle}, {"Last", last}}) {
+    TDbSchemaTable t{name, fields, {}, {}};
+    for (double num : {1.5, 2.5})
+      t.Records.push_back({{{"Num", Variant(num)}, {"Name", Variant(std::string(name))},
+                            {"Pic", Variant(std::string(name) + " picture")}}});
+    s.Tables.push_back(t);
+  }
+  TDbSchemaTable small{"Small", {{"Num", ftFloat}}, {}, {}};
+  for (double num : {1.5, 2.5}) small.Records.push_back({{{"Num", Variant(num)}}});
+  s.Tables.push_back(small);
+  return s;
+}
+
+class DbTableCalculated : public testing::DbTableTest {};
+
+TEST_F(DbTableCalculated, CalculatedFieldsOnEveryTableAndAcrossTableNameSwitches) {
+  const std::string path = Create("calc.db", BlobPlaces());
+  auto t = Table(path, "First");
+  t->Fields().Add(std::make_unique<TField>("Twice", ftFloat, 0, TFieldKind::fkCalculated));
+  t->Fields().Add(std::make_unique<TField>("Tag", ftString, 12, TFieldKind::fkCalculated));
+  t->OnCalcFields = [](TDataSet& d) {
+    d.FieldByName("Twice").SetAsFloat(d.FieldByName("Num").AsFloat() * 2);
+    d.FieldByName("Tag").SetAsString("#" + d.FieldByName("Num").AsString());
+  };
+  // Each switch goes to a table with a different record layout, smaller and larger.
+  for (const char* table : {"First", "Small", "Middle", "Last", "Small", "First", "Last", "Middle"}) {
+    SCOPED_TRACE(table);
+    t->SetTableName(table);
+    t->Open();
+    const bool has_blob = std::string(table) != "Small";
+    std::vector<std::string> rows;
+    for (t->First(); !t->Eof(); t->Next()) {
+      rows.push_back(t->FieldByName("Twice").AsString() + " " + t->FieldByName("Tag").AsString());
+      if (has_blob) EXPECT_EQ(t->FieldByName("Pic").AsString(), std::string(table) + " picture");
+    }
+    EXPECT_EQ(rows, (std::vector<std::string>{"3 #1.5", "5 #2.5"}));
+    // A new record starts with cleared calculated fields and computes them from its values.
+    t->Append();
+    EXPECT_EQ(t->FieldByName("Tag").AsString(), "");
+    EXPECT_EQ(t->FieldByName("Twice").AsString(), "");
+    t->FieldByName("Num").SetAsFloat(4.25);
+    EXPECT_EQ(t->FieldByName("Twice").AsFloat(), 8.5);
+    if (has_blob) EXPECT_EQ(t->FieldByName("Pic").AsString(), "");
+    t->Cancel();
+    t->Last();
+    t->Edit();
+    t->FieldByName("Num").SetAsFloat(2.5);
+    EXPECT_EQ(t->FieldByName("Tag").AsString(), "#2.5");
+    t->Post();
+    EXPECT_EQ(t->FieldByName("Twice").AsFloat(), 5.0);
+    if (has_blob) EXPECT_EQ(t->FieldByName("Pic").AsString(), std::string(table) + " picture");
+    t->Close();
+  }
+}
+
 TDbSchema Keys() {
   TDbSchema s;
   TDbSchemaTable t{"K", {{"Grp", ftString, 5}, {"N", ftInteger}},
