@@ -220,7 +220,9 @@ void TField::SetAsString(std::string_view text) {
       auto d = TryIsoTextToDate(text);
       if (!d) d = TryIsoTextToDateTime(text);
       if (!d) ConversionError(text, "date");
-      return SetAsDateTime(std::floor(*d));
+      // The calendar day of the moment. Before 1899-12-30 a value is its day's (negative) number
+      // minus the time of day, so the day is the value truncated toward zero, not rounded down.
+      return SetAsDateTime(std::trunc(*d));
     }
     case ftTime: {
       const auto t = TryIsoTextToTime(text);

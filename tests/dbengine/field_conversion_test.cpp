@@ -63,6 +63,22 @@ TEST_F(FieldConversion, EveryTypeToAndFromText) {
   EXPECT_EQ(RoundTrip("L", "-9223372036854775808"), "-9223372036854775808");
 }
 
+// A date field set from a date-time text keeps the moment's calendar day, on either side of
+// 1899-12-30 (the zero of TDateTime), and a date-time field keeps the whole moment.
+TEST_F(FieldConversion, DateFromDateTimeTextKeepsTheCalendarDay) {
+  const std::vector<std::pair<const char*, const char*>> cases = {
+      {"1850-06-15T18:00:00", "1850-06-15"}, {"1899-12-29T06:00:00", "1899-12-29"},
+      {"1899-12-29 23:59:59.999", "1899-12-29"}, {"1899-12-30T23:59:59.999", "1899-12-30"},
+      {"1899-12-31T00:00:00.001", "1899-12-31"}, {"0001-01-01T12:00", "0001-01-01"},
+      {"1899-12-28", "1899-12-28"}, {"2013-01-15T09:00", "2013-01-15"},
+  };
+  for (const auto& [text, day] : cases) {
+    F("DT").SetAsString(text);
+    EXPECT_EQ(RoundTrip("D", text), day) << text;
+    EXPECT_EQ(F("DT").AsString().substr(0, 10), day) << text;
+  }
+}
+
 TEST_F(FieldConversion, RefusedTextsNameTheValueAndTheField) {
   EXPECT_EQ(ErrorOf([&] { F("I").SetAsString("12x"); }),
             "'12x' is not a valid integer value for field 'I'");
