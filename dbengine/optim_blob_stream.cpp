@@ -14,12 +14,10 @@ void TOptimBlobStream::SetSource(int64_t position, bool encrypted, bool compress
 
 void TOptimBlobStream::EnsureLoaded() {
   if (loaded_ || position_in_file_ == 0) return;
-  // Marked first: a failing load is not retried on every access, and its error reaches the reader.
-  loaded_ = true;
+  // Marked loaded only once the value is here: a load that fails leaves the stream due, so the
+  // next read tries again and a post loads it (or fails) instead of writing back nothing.
   TDbFileIO* io = owner_ ? owner_->BlobFileIO() : nullptr;
   if (io == nullptr || !io->IsOpen()) throw EDatabaseError("Cannot perform this operation on a closed database");
-  data_.clear();
-  position_ = 0;
   TMemoryStream stored;
   io->Lock();
   try {
@@ -40,6 +38,7 @@ void TOptimBlobStream::EnsureLoaded() {
   io->DecodeStreamData(stored, decoded, compressed_, encrypted_);
   data_ = decoded.Bytes();
   position_ = 0;
+  loaded_ = true;
 }
 
 int64_t TOptimBlobStream::Read(void* buffer, int64_t count) {

@@ -9,6 +9,7 @@
 #include "dbengine/db_error.h"
 #include "tests/dbengine/data_set_mem.h"
 #include "tests/dbengine/db_table_fixture.h"
+#include "tests/dbengine/dbfile_test_util.h"
 
 namespace zq {
 namespace {
@@ -66,6 +67,42 @@ TEST_F(BlobStreams, RowsMovedToAndNeverReadLoadNothing) {
   t->Open();
   EXPECT_EQ(t->FieldByName("Id").AsInteger(), 10);
   EXPECT_EQ(t->FieldByName("Memo").AsString(), "first memo");
+}
+
+// A lazy load that fails (another user holds the file lock) leaves the blob due: the next read
+// tries again, and a post of another field never writes back a blob that was not read.
+TEST_F(BlobStreams, AFailedLoadIsRetriedAndNeverWrittenBack) {
+  const std::string path = Create("n.db", Notes(false));
+  const int32_t retries = DefaultSession().LockRetryCount(), wait = DefaultSession().LockWaitTime();
+  DefaultSession().SetLockRetryCount(1);
+  DefaultSession().SetLockWaitTime(0);
+  struct Restore {
+    int32_t retries, wait;
+    ~Restore() {
+      DefaultSession().SetLockRetryCount(retries);
+      DefaultSession().SetLockWaitTime(wait);
+    }
+  } restore{retries, wait};
+  testing_support::FakeOwner other;
+  other.io().Open(path, mtDisk, 0, false, false);
+  for (const bool read_again_first : {true, false}) {
+    SCOPED_TRACE(read_again_first ? "read again, then post" : "post without reading again");
+    auto t = Table(path, "Notes");
+    t->Open();
+    other.io().Lock();
+    EXPECT_EQ(ErrorOf([&] { t->FieldByName("Memo").AsString(); }), "Wait for unlock time out");
+    EXPECT_FALSE(Active(*t, "Memo")->Loaded());
+    EXPECT_EQ(ErrorOf([&] { t->FieldByName("Memo").AsString(); }), "Wait for unlock time out");
+    other.io().Unlock();
+    if (read_again_first) EXPECT_EQ(t->FieldByName("Memo").AsString(), "first memo");
+    t->Edit();
+    t->FieldByName("Id").SetAsInteger(read_again_first ? 10 : 11);
+    t->Post();
+    t->Close();
+    t->Open();
+    EXPECT_EQ(t->FieldByName("Id").AsInteger(), read_again_first ? 10 : 11);
+    EXPECT_EQ(t->FieldByName("Memo").AsString(), "first memo");
+  }
 }
 
 TEST_F(BlobStreams, WriteModeEmptiesAtOnceAndCancelRestores) {
