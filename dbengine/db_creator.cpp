@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 
+#include "dbengine/data_process_mgr.h"
 #include "dbengine/date_time.h"
 #include "dbengine/db_defs.h"
 #include "dbengine/db_error.h"
@@ -140,11 +141,14 @@ std::vector<uint8_t> BuildHeader(const TDbSchema& schema) {
   TDbOptionsBlock options;
   if (!schema.Compression.empty()) {
     CheckName(schema.Compression, "compression algorithm");
+    // Refused here as on opening: a file naming an unknown algorithm could never be opened.
+    TCompressMgr(nullptr).SetAlgoName(schema.Compression);
     options.SetCompressed(true);
     options.SetCompressAlgoName(schema.Compression);
   }
   if (!schema.EncryptAlgorithm.empty()) {
     CheckName(schema.EncryptAlgorithm, "encryption algorithm");
+    TEncryptMgr(nullptr).SetAlgoName(schema.EncryptAlgorithm);
     options.SetEncrypted(true);
     options.SetEncryptMode(schema.EncryptMode);
     options.SetEncryptAlgoName(schema.EncryptAlgorithm);

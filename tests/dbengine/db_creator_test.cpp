@@ -366,6 +366,12 @@ TEST(DbCreator, InvalidSchemasAreRefused) {
   TDbSchema version = s;
   version.Version = "2.1";
   EXPECT_EQ(error(version), "Invalid database version '2.1'");
+  TDbSchema no_records = s;  // refused even when no record would need the algorithm
+  no_records.Compression = "LZX";
+  EXPECT_EQ(error(no_records), "Compression algorithm module 'LZX' not found");
+  no_records.Compression = "";
+  no_records.EncryptAlgorithm = "Rot13";
+  EXPECT_EQ(error(no_records), "Encryption algorithm module 'Rot13' not found");
   TDbSchema algo = s;
   algo.Compression = "LZX";
   algo.Tables[0].Records.push_back({{{"A", Variant(1)}, {"S", Variant("ab")}}});

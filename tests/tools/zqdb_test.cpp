@@ -369,13 +369,26 @@ TEST_F(ZqdbTest, BadSchemasAreUsageErrorsAndWriteNothing) {
     else EXPECT_EQ(r.err.rfind("zqdb: Invalid schema JSON: ", 0), 0u) << r.err;
     EXPECT_FALSE(fs::exists(Path("bad.db"))) << c.json;
   }
-  // Values the engine itself refuses end with its message (exit 1), and no file either.
-  WriteFile(dir_ / "long.json",
-            R"({"tables": [{"name": "T", "fields": [{"name": "S", "type": "ftString", "size": 3}], "records": [{"S": "abcd"}]}]})");
-  Result r = Run({"create", Path("bad.db"), Path("long.json")});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "zqdb: Value of field 'S' is too long\n");
-  EXPECT_FALSE(fs::exists(Path("bad.db")));
+  // What the engine itself refuses ends with its message (exit 1), and no file either: values,
+  // and algorithm names it does not know, with records or without.
+  const std::string table = R"("tables": [{"name": "T", "fields": [{"name": "S", "type": "ftString", "size": 3}])";
+  const std::vector<Case> engine_cases = {
+      {"{" + table + R"(, "records": [{"S": "abcd"}]}]})", "Value of field 'S' is too long"},
+      {R"({"compression": "FOO", )" + table + "}]}", "Compression algorithm module 'FOO' not found"},
+      {R"({"compression": "FOO", )" + table + R"(, "records": [{"S": "ab"}]}]})",
+       "Compression algorithm module 'FOO' not found"},
+      {R"({"encryption": {"algorithm": "Rot13", "password": "p"}, )" + table + "}]}",
+       "Encryption algorithm module 'Rot13' not found"},
+      {R"({"compression": "zlib", "encryption": {"algorithm": "Rot13"}, )" + table + R"(, "records": [{"S": "ab"}]}]})",
+       "Encryption algorithm module 'Rot13' not found"},
+  };
+  for (const Case& c : engine_cases) {
+    WriteFile(dir_ / "refused.json", c.json);
+    Result r = Run({"create", Path("bad.db"), Path("refused.json")});
+    EXPECT_EQ(r.status, 1) << c.json;
+    EXPECT_EQ(r.err, "zqdb: " + c.message + "\n") << c.json;
+    EXPECT_FALSE(fs::exists(Path("bad.db"))) << c.json;
+  }
 }
 
 // --- append, edit, delete, index order, filter ---------------------------------------------
