@@ -95,10 +95,8 @@ void TDbTable::SetIndexName(const std::string& value) {
   current_index_ = ResolveIndex();
   LoadVisibleRows(false);
   range_active_ = false;
-  if (master_link_.Active() && !master_link_.Fields().empty()) ApplyMasterRange();
-  // A filter in force keeps narrowing the rows of the new order.
-  if (Filtered()) ActivateFilter();
-  else First();
+  FollowMaster();
+  First();
 }
 
 void TDbTable::SetMasterSource(TDataSource* value) {
@@ -192,10 +190,7 @@ void TDbTable::InternalClose() {
 }
 
 void TDbTable::DoAfterOpen() {
-  if (master_link_.Active() && !master_link_.Fields().empty()) {
-    ApplyMasterRange();
-    if (!Filtered()) First();
-  }
+  if (FollowMaster()) First();
   if (Filtered()) ActivateFilter();
   TDbBufferedDataSet::DoAfterOpen();
 }
@@ -432,10 +427,9 @@ void TDbTable::ActivateFilter() {
 }
 
 void TDbTable::DeactivateFilter() {
+  // All rows of the current index: a master's range goes too, until the master moves again.
   LoadVisibleRows(false);
   range_active_ = false;
-  // A detail keeps following its master: the master's range comes back.
-  if (master_link_.Active() && !master_link_.Fields().empty()) ApplyMasterRange();
   current_row_ = -1;
   First();
   can_modify_ = true;
@@ -446,9 +440,8 @@ void TDbTable::DeactivateFilter() {
 void TDbTable::MasterChanged() {
   if (!Active()) return;
   CheckBrowseMode();
-  ApplyMasterRange();
-  if (Filtered()) ActivateFilter();
-  else First();
+  FollowMaster();
+  First();
 }
 
 void TDbTable::MasterDisabled() {
@@ -460,6 +453,14 @@ void TDbTable::MasterDisabled() {
   Resync();
   if (Filtered()) ActivateFilter();
   else First();
+}
+
+bool TDbTable::FollowMaster() {
+  if (!master_link_.Active() || master_link_.Fields().empty() || current_index_ < 0) return false;
+  // The range takes the place of a filter: the filter is switched off, not applied within it.
+  filtered_ = false;
+  ApplyMasterRange();
+  return true;
 }
 
 void TDbTable::ApplyMasterRange() {

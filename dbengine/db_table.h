@@ -103,6 +103,9 @@ class TDbTable : public TDbBufferedDataSet {
   // Master/detail.
   void MasterChanged();
   void MasterDisabled();
+  // On open, on a master change and after IndexName changes: switches a filter off and applies
+  // the master's range. False when there is no range to follow (no master fields or no index).
+  bool FollowMaster();
   void ApplyMasterRange();
   // Search of Locate and Lookup: the visible row, or -1.
   int LocateRow(const std::string& key_fields, const Variant& key_values, TLocateOptions options);

@@ -234,6 +234,20 @@ TEST_F(DbTableIndex, FilterByEventAndByExpression) {
   EXPECT_EQ(t->FieldByName("Id").AsInteger(), 1);
 }
 
+TEST_F(DbTableIndex, ChangingTheIndexShowsTheNewOrderUnfiltered) {
+  auto t = Table(path, "People");
+  t->Open();
+  t->SetFilter("Age >= 30");
+  t->SetFiltered(true);
+  EXPECT_EQ(Column(*t, "Id"), (std::vector<std::string>{"2", "3", "4"}));
+  t->SetIndexName("ByName");
+  EXPECT_TRUE(t->Filtered());  // kept, but not applied to the new order
+  EXPECT_EQ(Column(*t, "Name"), (std::vector<std::string>{"Alfred", "alice", "Bob", "carol", "dave"}));
+  t->SetFiltered(false);
+  t->SetFiltered(true);
+  EXPECT_EQ(Column(*t, "Name"), (std::vector<std::string>{"Bob", "carol", "dave"}));
+}
+
 TEST_F(DbTableIndex, FilteredTableKeepsPostedRowsInKeyOrder) {
   auto t = Table(path, "People");
   t->Open();
@@ -300,6 +314,27 @@ TEST_F(DbTableIndex, DetailFollowsItsMaster) {
   detail->FieldByName("Qty").SetAsInteger(8);
   detail->Post();
   EXPECT_EQ(Column(*detail, "Qty"), (std::vector<std::string>{"7", "8"}));
+  // The range takes the place of a filter: applying it switches the filter off, and switching a
+  // filter off drops the range until the master moves again.
+  master->First();
+  detail->SetFilter("Qty > 5");
+  detail->SetFiltered(true);
+  EXPECT_EQ(Column(*detail, "Qty"), (std::vector<std::string>{"6"}));
+  master->Next();
+  EXPECT_FALSE(detail->Filtered());
+  EXPECT_TRUE(detail->RangeActive());
+  EXPECT_EQ(Column(*detail, "Qty"), (std::vector<std::string>{"10", "20", "30"}));
+  detail->SetFiltered(true);
+  EXPECT_EQ(Column(*detail, "Qty"), (std::vector<std::string>{"10", "20", "30"}));
+  detail->SetFiltered(false);
+  EXPECT_FALSE(detail->RangeActive());
+  EXPECT_EQ(detail->RecordCount(), 7);
+  detail->SetFiltered(true);
+  EXPECT_EQ(detail->RecordCount(), 6);  // every row but the 5 of order 1
+  detail->SetIndexName("ByOrder");     // the range comes back in place of the filter
+  EXPECT_FALSE(detail->Filtered());
+  EXPECT_EQ(Column(*detail, "Qty"), (std::vector<std::string>{"10", "20", "30"}));
+  master->Last();
   // Closing the master drops the range.
   master->Close();
   EXPECT_FALSE(detail->RangeActive());
