@@ -50,6 +50,13 @@ double AsTimeStampMSecs(const TExprNode& node) {
   }
 }
 
+// A date or time operand as a date-time value, in milliseconds of the time stamp: a date at
+// midnight, a time on 1899-12-30.
+double AsDateTimeMSecs(const TExprNode& node) {
+  if (node.DataType == ftTime) return static_cast<double>(kDateDelta) * kMSecsPerDay + AsTimeStampMSecs(node);
+  return AsTimeStampMSecs(node);
+}
+
 // The time of day of a time or date-time operand, in milliseconds.
 double AsTimeOfDay(const TExprNode& node) {
   if (node.DataType == ftTime) return static_cast<double>(node.AsInt64());
@@ -219,9 +226,10 @@ int TFilterParser::CompareNodes(TExprNode& left, TExprNode& right, TFilterOption
                              : Sign(left.AsInt64(), right.AsInt64());
     }
     // Mixed kinds: a time against a date-time compares times of day; a date against a
-    // date-time compares moments.
-    if (l == ftTime || r == ftTime) return Sign(AsTimeOfDay(left), AsTimeOfDay(right));
-    return Sign(AsTimeStampMSecs(left), AsTimeStampMSecs(right));
+    // date-time or a time compares both as date-time values.
+    if ((l == ftTime && r == ftDateTime) || (l == ftDateTime && r == ftTime))
+      return Sign(AsTimeOfDay(left), AsTimeOfDay(right));
+    return Sign(AsDateTimeMSecs(left), AsDateTimeMSecs(right));
   }
   if (l == ftBoolean && r == ftBoolean) {
     return Sign(static_cast<int>(left.AsBoolean()), static_cast<int>(right.AsBoolean()));

@@ -397,11 +397,7 @@ void TFilterParser::CheckComparison(TExprOperator op, TExprNode*& left, TExprNod
   const TFieldType l = left->DataType;
   const TFieldType r = right->DataType;
   if (IsNumeric(l) && IsNumeric(r)) return;
-  if (IsDateTimeKind(l) && IsDateTimeKind(r)) {
-    // A day number and a time of day have nothing in common to compare.
-    if ((l == ftDate && r == ftTime) || (l == ftTime && r == ftDate)) TypeMismatch();
-    return;
-  }
+  if (IsDateTimeKind(l) && IsDateTimeKind(r)) return;
   if (IsDateTimeKind(l) && IsStringConstant(*right)) {
     ConvertToDateTime(*right, l, FormatSettings());
     return;

@@ -276,6 +276,27 @@ TEST_F(FilterEval, DateAndTimeComparisons) {
   source.SetTime("AtTime", 14, 30, 15);
   EXPECT_TRUE(Eval("AtTime = Stamp"));
   EXPECT_TRUE(Eval("Stamp = AtTime"));
+  // A date against a time: both as date-time values, the date at midnight and the time on
+  // 1899-12-30.
+  const struct {
+    int year, month, day, hour;
+    bool less;  // Birth < AtTime
+  } date_time_cases[] = {
+      {2001, 3, 4, 14, false}, {1899, 12, 31, 0, false}, {1899, 12, 30, 0, false},
+      {1899, 12, 30, 1, true},  {1899, 12, 29, 23, true}, {1, 1, 1, 0, true},
+  };
+  for (const auto& c : date_time_cases) {
+    source.SetDate("Birth", c.year, c.month, c.day);
+    source.SetTime("AtTime", c.hour, 0, 0);
+    const bool equal = c.year == 1899 && c.month == 12 && c.day == 30 && c.hour == 0;
+    SCOPED_TRACE(std::to_string(c.year) + "-" + std::to_string(c.month) + "-" + std::to_string(c.day));
+    EXPECT_EQ(Eval("Birth < AtTime"), c.less);
+    EXPECT_EQ(Eval("AtTime > Birth"), c.less);
+    EXPECT_EQ(Eval("Birth = AtTime"), equal);
+    EXPECT_EQ(Eval("AtTime <> Birth"), !equal);
+    EXPECT_EQ(Eval("Birth > AtTime"), !c.less && !equal);
+    EXPECT_EQ(Eval("AtTime IN (Birth)"), equal);
+  }
 }
 
 TEST_F(FilterEval, DateAndTimeArithmetic) {

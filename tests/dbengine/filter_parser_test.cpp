@@ -219,7 +219,8 @@ TEST_F(FilterParse, FieldsFunctionsAndNames) {
 TEST_F(FilterParse, ComparisonTypeRules) {
   const char* accepted[] = {
       "Small = Qty", "WordF < Big", "Id >= Price", "Cost <> Qty", "Big = 1.5",
-      "Birth = Birth2", "Birth < Stamp", "AtTime > Stamp", "Stamp = Stamp",
+      "Birth = Birth2", "Birth < Stamp", "AtTime > Stamp", "Stamp = Stamp", "Birth = AtTime",
+      "AtTime = Birth", "Birth IN (AtTime, Stamp)",
       "Birth = '1/2/2003'", "'1/2/2003' = Birth", "AtTime < '10:30'", "Stamp >= '1/2/2003 4:05 PM'",
       "Name = City", "Name = 'x'", "'x' = Name", "Code < Wide", "Guid = Name", "Memo = Name",
       "Data = 'x'", "'a' = 'b'", "Flag = Active", "Flag <> True", "Name LIKE 'a%'",
@@ -228,8 +229,7 @@ TEST_F(FilterParse, ComparisonTypeRules) {
   };
   for (const char* text : accepted) EXPECT_EQ(ParseError(text), "") << text;
   const char* rejected[] = {
-      "Qty = Name", "Name = 1", "Qty = '1'", "Birth = 1", "Qty = Birth", "Birth = AtTime",
-      "AtTime = Birth", "Flag = 1", "Flag = 'x'", "Flag > Active", "Flag < True", "Flag >= True",
+      "Qty = Name", "Name = 1", "Qty = '1'", "Birth = 1", "Qty = Birth", "AtTime = 1", "Flag = 1", "Flag = 'x'", "Flag > Active", "Flag < True", "Flag >= True",
       "Flag <= True", "Active > False", "Qty LIKE 'x'", "Name LIKE 1", "Birth LIKE '1/1/2000'",
       "Flag LIKE 'x'", "Qty IN (1, 'a')", "Birth IN (1)", "Flag IN (1)", "Name IN (Qty)",
       "Name = UPPER(Qty)",
