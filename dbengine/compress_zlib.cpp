@@ -71,8 +71,9 @@ void TCompAlgo_Zlib::EncodeStream(TMemoryStream& source, TMemoryStream& destinat
   int64_t consumed = 0;
   z.next_out = out.data();
   z.avail_out = kBufferSize;
-  // Feed the source in pieces zlib's 32-bit counters can hold; report progress every time the
-  // output buffer fills and is written out.
+  // Feed the source in pieces zlib's 32-bit counters can hold. While the source is being written
+  // into the stream, each time the output buffer fills and is written out, progress is reported;
+  // finishing the stream once all of it is in reports nothing.
   int flush = Z_NO_FLUSH;
   while (true) {
     if (z.avail_in == 0 && consumed < n) {
@@ -81,14 +82,14 @@ void TCompAlgo_Zlib::EncodeStream(TMemoryStream& source, TMemoryStream& destinat
       z.avail_in = piece;
       consumed += piece;
     }
-    if (consumed == n && flush == Z_NO_FLUSH) flush = Z_FINISH;
+    if (consumed == n && z.avail_in == 0) flush = Z_FINISH;
     int rc = deflate(&z, flush);
     if (rc == Z_STREAM_ERROR) throw ECompressionError();
     if (z.avail_out == 0) {
       destination.WriteBuffer(out.data(), kBufferSize);
       z.next_out = out.data();
       z.avail_out = kBufferSize;
-      EncodeProgress(ProgressPercent(consumed - z.avail_in, n));
+      if (flush == Z_NO_FLUSH) EncodeProgress(ProgressPercent(consumed - z.avail_in, n));
     }
     if (rc == Z_STREAM_END) break;
     if (rc != Z_OK && rc != Z_BUF_ERROR) throw ECompressionError();
@@ -142,7 +143,7 @@ void TCompAlgo_Zlib::DecodeStream(TMemoryStream& source, TMemoryStream& destinat
         z.next_in = const_cast<Bytef*>(data + in_pos);
         z.avail_in = piece;
         in_pos += piece;
-        DecodeProgress(ProgressPercent(in_pos, total));
+        DecodeProgress(ProgressPercent(in_pos - 4, total));  // compressed bytes, not the size field
       }
       int64_t want = std::min<int64_t>(n - static_cast<int64_t>(result.size()), kBufferSize);
       z.next_out = out.data();
