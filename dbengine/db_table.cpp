@@ -256,33 +256,29 @@ void TDbTable::AddRow(TRecordBuffer buffer) {
   BuildFieldBuffers(buffer, buffers, TableFieldCount());
   const int64_t generation = table_io_->LoadGeneration();
   int32_t appended = -1;
-  WriteThroughTable(-1, [&] {
-  table_io_->AppendRecord(buffers, false, [&](int list, int position, const TRowRef& row) {
-    if (list == -1) appended = row.RecordId;
-    // Rows of lists that a reload rebuilt: the visible rows are built again afterwards.
-    if (table_io_->LoadGeneration() != generation) return;
-    if (list == -1) {
-      if (posting_) {
-        appended_record_id_ = row.RecordId;
-        appended_from_ = buffer;
+  WriteThroughTable(appended, [&] {
+    table_io_->AppendRecord(buffers, false, [&](int list, int position, const TRowRef& row) {
+      if (list == -1) appended = row.RecordId;
+      // Rows of lists that a reload rebuilt: the visible rows are built again afterwards.
+      if (table_io_->LoadGeneration() != generation) return;
+      if (list == -1) {
+        if (posting_) {
+          appended_record_id_ = row.RecordId;
+          appended_from_ = buffer;
+        }
+        if (current_index_ == -1) {
+          visible_->push_back(row);
+          current_row_ = static_cast<int>(visible_->size()) - 1;
+        }
+        return;
       }
-      if (current_index_ == -1) {
-        visible_->push_back(row);
-        current_row_ = static_cast<int>(visible_->size()) - 1;
-      }
-      return;
-    }
-    if (list != current_index_) return;
-    int p = FilterOrRangeActive() ? KeyPosition(buffers) : position;
-    p = std::clamp(p, 0, static_cast<int>(visible_->size()));
-    visible_->insert(visible_->begin() + p, row);
-    current_row_ = p;
+      if (list != current_index_) return;
+      int p = FilterOrRangeActive() ? KeyPosition(buffers) : position;
+      p = std::clamp(p, 0, static_cast<int>(visible_->size()));
+      visible_->insert(visible_->begin() + p, row);
+      current_row_ = p;
+    });
   });
-  });
-  if (table_io_->LoadGeneration() != generation && appended >= 0) {
-    const int row = FindRow(*visible_, appended);
-    if (row >= 0) current_row_ = row;
-  }
 }
 
 void TDbTable::ModifyCurrentRow() {
@@ -293,31 +289,31 @@ void TDbTable::ModifyCurrentRow() {
   BuildFieldBuffers(ActiveBuffer(), buffers, TableFieldCount());
   const int64_t generation = table_io_->LoadGeneration();
   WriteThroughTable(id, [&] {
-  table_io_->ModifyRecord(
-      buffers, physical,
-      [&](int index, int old_position, int new_position) {
-        if (index != current_index_ || table_io_->LoadGeneration() != generation) return;
-        const bool at_cursor = current_row_ >= 0 && current_row_ < RowCount() && RowRecordId(current_row_) == id;
-        const int from = at_cursor ? current_row_ : FindRow(*visible_, id);
-        if (from < 0) return;
-        auto row = visible_->begin() + from;
-        if (FilterOrRangeActive()) {
-          const TRowRef ref = *row;
-          visible_->erase(row);
-          const int to = std::clamp(KeyPosition(buffers), 0, static_cast<int>(visible_->size()));
-          visible_->insert(visible_->begin() + to, ref);
+    table_io_->ModifyRecord(
+        buffers, physical,
+        [&](int index, int old_position, int new_position) {
+          if (index != current_index_ || table_io_->LoadGeneration() != generation) return;
+          const bool at_cursor = current_row_ >= 0 && current_row_ < RowCount() && RowRecordId(current_row_) == id;
+          const int from = at_cursor ? current_row_ : FindRow(*visible_, id);
+          if (from < 0) return;
+          auto row = visible_->begin() + from;
+          if (FilterOrRangeActive()) {
+            const TRowRef ref = *row;
+            visible_->erase(row);
+            const int to = std::clamp(KeyPosition(buffers), 0, static_cast<int>(visible_->size()));
+            visible_->insert(visible_->begin() + to, ref);
+            current_row_ = to;
+            return;
+          }
+          // new_position counts places in the list that still holds the row; only the rows between
+          // the old and the new place move.
+          int to = new_position > old_position ? new_position - 1 : new_position;
+          to = std::clamp(to, 0, static_cast<int>(visible_->size()) - 1);
+          if (to > from) std::rotate(row, row + 1, visible_->begin() + to + 1);
+          else std::rotate(visible_->begin() + to, row, row + 1);
           current_row_ = to;
-          return;
-        }
-        // new_position counts places in the list that still holds the row; only the rows between
-        // the old and the new place move.
-        int to = new_position > old_position ? new_position - 1 : new_position;
-        to = std::clamp(to, 0, static_cast<int>(visible_->size()) - 1);
-        if (to > from) std::rotate(row, row + 1, visible_->begin() + to + 1);
-        else std::rotate(visible_->begin() + to, row, row + 1);
-        current_row_ = to;
-      },
-      false);
+        },
+        false);
   });
 }
 
@@ -337,26 +333,26 @@ void TDbTable::InternalDelete() {
 }
 
 template <class Write>
-void TDbTable::WriteThroughTable(int32_t keep_id, Write&& write) {
+void TDbTable::WriteThroughTable(const int32_t& keep_id, Write&& write) {
   const int64_t generation = table_io_->LoadGeneration();
   const int row = current_row_;
+  auto rebuild = [&] {
+    RebuildVisibleRows(false, keep_id);
+    if (keep_id >= 0 && FindRow(*visible_, keep_id) < 0) current_row_ = std::min(row, RowCount() - 1);
+  };
   try {
     write();
   } catch (...) {
     if (table_io_->LoadGeneration() != generation) {
       try {
-        RebuildVisibleRows(false, keep_id);
-        if (keep_id >= 0 && FindRow(*visible_, keep_id) < 0) current_row_ = std::min(row, RowCount() - 1);
+        rebuild();
       } catch (...) {
         // The write's error is the one to report.
       }
     }
     throw;
   }
-  if (table_io_->LoadGeneration() != generation) {
-    RebuildVisibleRows(false, keep_id);
-    if (keep_id >= 0 && FindRow(*visible_, keep_id) < 0) current_row_ = std::min(row, RowCount() - 1);
-  }
+  if (table_io_->LoadGeneration() != generation) rebuild();
 }
 
 void TDbTable::InternalRefresh() {

@@ -91,9 +91,10 @@ class TDbTable : public TDbBufferedDataSet {
   void RebuildVisibleRows(bool reread, int32_t keep_id);
   // Runs a write of the table storage object. When the write reloaded the table (another opener
   // had changed it), the visible rows are a copy of lists that no longer exist: they are built
-  // again, also when the write fails, and the cursor stays on keep_id (or the written row).
+  // again, also when the write fails, with the cursor on keep_id (read when the write has ended,
+  // so an append can name the record it added), or where it was when that record is gone.
   template <class Write>
-  void WriteThroughTable(int32_t keep_id, Write&& write);
+  void WriteThroughTable(const int32_t& keep_id, Write&& write);
   void AddRow(TRecordBuffer buffer);
   void ModifyCurrentRow();
   // Position in the visible rows at which a row with the key in `buffers` belongs (filter or
