@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "dbengine/db_error.h"
+#include "db_table_fixture.h"
 #include "dbengine/db_table.h"
 #include "dbengine/session.h"
 #include "many_openers_model.h"
@@ -420,6 +421,84 @@ TEST(ManyOpenersModel, TableDataSets) {
   }
   EXPECT_GT(stale_rows, steps / 20);
   for (auto& ds : sets) ds->Close();
+}
+
+// The two cases on their own: a data set posts or deletes a row that another opener deleted, or
+// edits a row that another opener moved in the data set's order.
+class ManyOpenersDataSet : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.File("e.zqc");
+    TDbCreator::CreateFile(path_, OpenersSchema());
+    for (int k = 0; k < 2; ++k) {
+      sessions_.push_back(std::make_unique<TDbSession>());
+      sessions_.back()->SetSessionName("Edit" + std::to_string(k));
+      sets_.push_back(std::make_unique<TDbTable>());
+      TDbTable& ds = *sets_.back();
+      ds.SetSessionName("Edit" + std::to_string(k));
+      ds.SetDatabaseName(path_);
+      ds.SetTableName("M");
+      ds.SetIndexName("ByCode");
+      ds.Open();
+    }
+    for (const char* code : {"b", "c", "d"}) {
+      sets_[0]->Append();
+      SetFields(*sets_[0], MRow{0, code, "n", 1, "note"});
+      sets_[0]->Post();
+    }
+    sets_[1]->Refresh();
+  }
+  std::vector<std::string> Codes(TDbTable& ds) {
+    std::vector<std::string> codes;
+    for (ds.First(); !ds.Eof(); ds.Next()) codes.push_back(ds.FieldByName("Code").AsString());
+    return codes;
+  }
+
+  TempDir dir_;
+  std::string path_;
+  std::vector<std::unique_ptr<TDbSession>> sessions_;
+  std::vector<std::unique_ptr<TDbTable>> sets_;
+};
+
+TEST_F(ManyOpenersDataSet, PostAndDeleteOnARowDeletedElsewhereFailAndTheRowLeaves) {
+  TDbTable& a = *sets_[0];
+  TDbTable& b = *sets_[1];
+  ASSERT_TRUE(a.Locate("Code", Variant(std::string("c")), 0));
+  ASSERT_TRUE(b.Locate("Code", Variant(std::string("c")), 0));
+  b.Delete();
+  a.Edit();
+  a.FieldByName("Name").SetAsString("x");
+  EXPECT_EQ(testing::ErrorOf([&] { a.Post(); }), "Record 1 of table 'M' was deleted by another user");
+  a.Cancel();
+  EXPECT_EQ(a.RecordCount(), 2);  // without a Refresh
+  EXPECT_EQ(Codes(a), (std::vector<std::string>{"b", "d"}));
+  ASSERT_TRUE(b.Locate("Code", Variant(std::string("d")), 0));
+  ASSERT_TRUE(a.Locate("Code", Variant(std::string("d")), 0));
+  b.Delete();
+  EXPECT_EQ(testing::ErrorOf([&] { a.Delete(); }), "Record 2 of table 'M' was deleted by another user");
+  EXPECT_EQ(Codes(a), (std::vector<std::string>{"b"}));
+  EXPECT_EQ(JoinLines(StructuralProblems(path_)), "");
+}
+
+TEST_F(ManyOpenersDataSet, EditOfARowMovedElsewhereAppliesToTheRecordAsItIsNow) {
+  TDbTable& a = *sets_[0];
+  TDbTable& b = *sets_[1];
+  ASSERT_TRUE(a.Locate("Code", Variant(std::string("b")), 0));
+  ASSERT_TRUE(b.Locate("Code", Variant(std::string("b")), 0));
+  b.Edit();
+  b.FieldByName("Code").SetAsString("e");  // "b" moves to the end
+  b.Post();
+  a.Edit();  // a still shows the row first, as "b"
+  a.FieldByName("Code").SetAsString("a");
+  a.FieldByName("Name").SetAsString("moved");
+  a.Post();
+  EXPECT_EQ(a.FieldByName("Code").AsString(), "a");
+  EXPECT_EQ(Codes(a), (std::vector<std::string>{"a", "c", "d"}));
+  b.Refresh();
+  EXPECT_EQ(Codes(b), (std::vector<std::string>{"a", "c", "d"}));
+  ASSERT_TRUE(b.Locate("Code", Variant(std::string("a")), 0));
+  EXPECT_EQ(b.FieldByName("Name").AsString(), "moved");
+  EXPECT_EQ(JoinLines(StructuralProblems(path_)), "");
 }
 
 }  // namespace
