@@ -225,6 +225,7 @@ void TDbTableIO::ReloadIfChanged() {
 int TDbTableIO::LivePosition(int32_t record_id, bool reload) {
   if (reload) LoadLocked();
   else ReloadIfChanged();
+  BeginChecks();
   const std::string deleted =
       FormatMessage("Record %s of table '%s' was deleted by another user", {std::to_string(record_id), table_name_});
   if (record_id < 0 || static_cast<size_t>(record_id) >= slots_.size()) throw EDatabaseError(deleted);
@@ -266,11 +267,36 @@ int TDbTableIO::LivePosition(int32_t record_id, bool reload) {
 // unless the file is damaged. All checks run before the first byte is written. The file format is
 // unchanged: nothing but the format's own structures is read or written.
 
-bool TDbTableIO::LiveInFile(int32_t record_id) {
-  if (record_id < 0 || static_cast<size_t>(record_id) >= slots_.size()) return false;
+// The facts are read once per plan: a write's checks meet the same few slots and links more than
+// once (the unique search and the record's place end between the same records), and nothing is
+// written while they run. BeginChecks forgets what the previous plan read.
+void TDbTableIO::BeginChecks() {
+  checked_slots_.clear();
+  checked_links_.clear();
+}
+
+bool TDbTableIO::DeletedInFile(int32_t record_id) {
+  for (const auto& [id, deleted] : checked_slots_)
+    if (id == record_id) return deleted;
   uint8_t raw[kSlotSize];
   FileIO().ReadAt(raw, SlotPosition(record_id), kSlotSize);
-  return TRecordSlot::Read(raw).Deleted == 0 && slots_[static_cast<size_t>(record_id)].Deleted == 0;
+  const bool deleted = TRecordSlot::Read(raw).Deleted != 0;
+  checked_slots_.emplace_back(record_id, deleted);
+  return deleted;
+}
+
+TIndexLink TDbTableIO::CheckedLink(int index, int32_t record_id) {
+  for (const auto& [i, link] : checked_links_)
+    if (i == index && link.RecordId == record_id) return link;
+  TIndexLink link = ReadLink(index, record_id);
+  link.RecordId = record_id;
+  checked_links_.emplace_back(index, link);
+  return link;
+}
+
+bool TDbTableIO::LiveInFile(int32_t record_id) {
+  if (record_id < 0 || static_cast<size_t>(record_id) >= slots_.size()) return false;
+  return slots_[static_cast<size_t>(record_id)].Deleted == 0 && !DeletedInFile(record_id);
 }
 
 // Follows an index chain from a NextRecordId value over records deleted (in the file and in the
@@ -280,10 +306,8 @@ bool TDbTableIO::NextLiveIs(int index, int32_t next, int32_t expected) {
   for (int32_t steps = 0; steps <= slot_count; ++steps) {
     if (next == expected) return expected == -1 || LiveInFile(expected);
     if (next < 0 || next >= slot_count || slots_[static_cast<size_t>(next)].Deleted == 0) return false;
-    uint8_t raw[kSlotSize];
-    FileIO().ReadAt(raw, SlotPosition(next), kSlotSize);
-    if (TRecordSlot::Read(raw).Deleted == 0) return false;
-    next = ReadLink(index, next).NextRecordId;
+    if (!DeletedInFile(next)) return false;
+    next = CheckedLink(index, next).NextRecordId;
   }
   return false;
 }
@@ -296,7 +320,7 @@ bool TDbTableIO::VerifyNeighbours(int index, const TRowList& list, int position)
   const int32_t after = static_cast<size_t>(position) < list.size() ? list[static_cast<size_t>(position)].RecordId : -1;
   if (position == 0) return NextLiveIs(index, header_.HeadSlot(index), after);
   const int32_t before = list[static_cast<size_t>(position) - 1].RecordId;
-  return LiveInFile(before) && NextLiveIs(index, ReadLink(index, before).NextRecordId, after);
+  return LiveInFile(before) && NextLiveIs(index, CheckedLink(index, before).NextRecordId, after);
 }
 
 void TDbTableIO::RaiseStale() {
@@ -800,6 +824,7 @@ void TDbTableIO::AppendRecord(TFieldBuffers& caller_buffers, bool flush, const T
       LoadLocked();
       CheckBlocksForWrite();
     }
+    BeginChecks();
     // The unique check searches each unique index for the new key; the places below reuse those
     // searches instead of reading the same keys again.
     searches.assign(static_cast<size_t>(index_defs_.Count()), TKeySearch{});
@@ -939,7 +964,8 @@ void TDbTableIO::AppendRecord(TFieldBuffers& caller_buffers, bool flush, const T
       WriteLink(i, {0, -1});
     } else if (p > 0) {
       int32_t q = list[static_cast<size_t>(p) - 1].RecordId;
-      TIndexLink ql = ReadLink(i, q);
+      // q's link as the check read it: the writes since then touched no link of this index.
+      TIndexLink ql = CheckedLink(i, q);
       const int64_t q_at = LinkPosition(i, q), r_at = LinkPosition(i, r);
       if (r_at == q_at + kLinkSize) {
         // The usual append in key order: both links side by side, one write.
@@ -1103,12 +1129,12 @@ bool TDbTableIO::PlanReorder(const TFieldBuffers& buffers, int32_t r, int physic
     try {
       move.New = InsertPosition(buffers, i);
       const int32_t before = o > 0 ? list[static_cast<size_t>(o) - 1].RecordId : -1;
-      fresh = before >= 0 ? LiveInFile(before) && NextLiveIs(i, ReadLink(i, before).NextRecordId, r)
+      fresh = before >= 0 ? LiveInFile(before) && NextLiveIs(i, CheckedLink(i, before).NextRecordId, r)
                           : NextLiveIs(i, header_.HeadSlot(i), r);
       if (fresh) {
         if (move.New == o) {
           const int32_t after = static_cast<size_t>(o) < list.size() ? list[static_cast<size_t>(o)].RecordId : -1;
-          fresh = NextLiveIs(i, ReadLink(i, r).NextRecordId, after);
+          fresh = NextLiveIs(i, CheckedLink(i, r).NextRecordId, after);
         } else {
           fresh = VerifyNeighbours(i, list, move.New);
         }

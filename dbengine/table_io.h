@@ -129,6 +129,9 @@ class TDbTableIO {
   // instead); a record that another opener deleted raises "... was deleted by another user".
   int LivePosition(int32_t record_id, bool reload);
   // Checks of the facts a write relies on, in the file (see table_io.cpp).
+  void BeginChecks();
+  bool DeletedInFile(int32_t record_id);
+  TIndexLink CheckedLink(int index, int32_t record_id);
   bool LiveInFile(int32_t record_id);
   bool NextLiveIs(int index, int32_t next, int32_t expected);
   bool VerifyNeighbours(int index, const TRowList& list, int position);
@@ -191,6 +194,9 @@ class TDbTableIO {
   std::vector<TKeySearch> key_searches_;
   std::vector<int> insert_positions_;
   std::vector<TMove> moves_;
+  // What the checks of the current write read from the file: (record ID, deleted), (index, link).
+  std::vector<std::pair<int32_t, bool>> checked_slots_;
+  std::vector<std::pair<int, TIndexLink>> checked_links_;
 };
 
 }  // namespace zq
