@@ -117,8 +117,19 @@ void TForm_End::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) Guarded([this] { FormShow(); });
 }
 
+void TForm_End::reject() {
+  // From inside the close event (QDialog ends its modal loop through reject) it only hides.
+  if (closing_) {
+    QDialog::reject();
+    return;
+  }
+  close();
+}
+
 void TForm_End::closeEvent(QCloseEvent* event) {
+  closing_ = true;
   QDialog::closeEvent(event);
+  closing_ = false;
   Guarded([this] { FormClose(); });
 }
 

@@ -1,6 +1,6 @@
 // The completion window: created hidden at start-up with its 5000 ms timer running, shown
 // modally at the end of a successful installation. Its finish button (enabled by the timer) and
-// its caption close button both close the installation window, which ends the program.
+// its caption close button (and Escape) all close the installation window, which ends the program.
 #pragma once
 
 #include <QDialog>
@@ -26,9 +26,16 @@ class TForm_End : public QDialog {
   QPushButton* Btn_No = nullptr;
   QTimer Timer1;
 
+  // Escape rejects a dialog without any close event; here it dismisses the window as its caption
+  // close button does, so FormClose runs and the program ends.
+  void reject() override;
+
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+
+ private:
+  bool closing_ = false;
 };
 
 // The completion window of the running program (set by the program entry).

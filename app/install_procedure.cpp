@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 #include "app/maker_info.h"
 #include "ui/message_boxes.h"
@@ -22,6 +23,26 @@ QString ConfirmText() {
 QString PackageMissingText() {
   return QStringLiteral("Attention, le package fichiers d'installation n'existe pas. Veuillez SVP contacter le support technique. ") +
          QString::fromUtf8(maker::kWebAddress) + QStringLiteral("/ ");
+}
+namespace {
+QString Spaced(const QString& characters) {
+  QStringList each;
+  for (char32_t cp : characters.toUcs4()) each << QString::fromUcs4(&cp, 1);
+  return each.join(' ');
+}
+}  // namespace
+QString PathCharactersText(const QString& outside) {
+  return QStringLiteral("Attention, le chemin d'installation choisi contient des caractères que l'application ne "
+                        "prend pas en charge : %1. Veuillez SVP choisir un chemin dont le nom n'utilise que des "
+                        "lettres de l'alphabet latin (accents français compris).")
+      .arg(Spaced(outside));
+}
+QString PackageFolderCharactersText(const QString& folder, const QString& outside) {
+  return QStringLiteral("Attention, le nom du dossier du package d'installation (%1) contient des caractères que "
+                        "l'application ne prend pas en charge : %2. Veuillez SVP copier le package et l'assistant "
+                        "d'installation dans un dossier dont le nom n'utilise que des lettres de l'alphabet latin "
+                        "(accents français compris).")
+      .arg(folder, Spaced(outside));
 }
 QString ErrorCaption() { return QStringLiteral("Erreur d'installation"); }
 QString ConfirmCaption() { return QStringLiteral("Confirmation de l'installation"); }
@@ -44,12 +65,24 @@ bool TInstallProcedure::Run() {
     Ask(PathMissingText(), ErrorCaption(), kMbOk | kMbIconError);
     return false;
   }
+  // The archiver, the shortcuts and the configuration database take their paths in code page
+  // 1252; a folder name it cannot hold would reach them as another folder. Refused before
+  // anything is made.
+  if (QString outside = CharactersOutsideAnsi(P()); !outside.isEmpty()) {
+    Ask(PathCharactersText(outside), ErrorCaption(), kMbOk | kMbIconError);
+    return false;
+  }
   // 2. Only OK counts as consent.
   if (Ask(ConfirmText(), ConfirmCaption(), kMbOkCancel | kMbIconWarning) != kIdOk) return false;
   // 3. The package must be in the current directory.
   QString current = CurrentDir ? CurrentDir() : QDir::currentPath();
   if (!QFileInfo(current + QStringLiteral("/") + QString::fromUtf8(kPackageName)).isFile()) {
     Ask(PackageMissingText(), ErrorCaption(), kMbOk | kMbIconError);
+    return false;
+  }
+  // The package path goes to the archiver in code page 1252 too.
+  if (QString outside = CharactersOutsideAnsi(current); !outside.isEmpty()) {
+    Ask(PackageFolderCharactersText(current, outside), ErrorCaption(), kMbOk | kMbIconError);
     return false;
   }
 
@@ -97,10 +130,15 @@ void TInstallProcedure::CreateShortcuts() {
   THostSpecialFolders host;
   ISpecialFolders& folders = Folders ? *Folders : host;
   // A location the host does not know is skipped: the shortcut would otherwise land in "/".
-  std::string desktop = folders.Location(CSIDL_DESKTOPDIRECTORY);
-  if (!desktop.empty()) link->Save(desktop + kShortcut);
-  std::string programs = folders.Location(CSIDL_PROGRAMS);
-  if (!programs.empty()) link->Save(programs + kShortcut);
+  // The user's own desktop and menu folders belong to the user: made when missing, so the
+  // shortcut the completion window speaks of is there.
+  auto save_in_own_folder = [&link](const std::string& folder) {
+    if (folder.empty()) return;
+    QDir().mkpath(QFile::decodeName(folder.c_str()));
+    link->Save(folder + kShortcut);
+  };
+  save_in_own_folder(folders.Location(CSIDL_DESKTOPDIRECTORY));
+  save_in_own_folder(folders.Location(CSIDL_PROGRAMS));
   std::string common = folders.Location(CSIDL_COMMON_PROGRAMS);
   if (!common.empty()) {
     QDir().mkpath(QFile::decodeName((common + kCommonShortcutFolder).c_str()));

@@ -42,6 +42,9 @@ inline constexpr char kTablePassword[] = "tarvu";
 QString PathMissingText();
 QString ConfirmText();
 QString PackageMissingText();
+// The folder's name has characters that code page 1252 lacks (listed in outside).
+QString PathCharactersText(const QString& outside);
+QString PackageFolderCharactersText(const QString& folder, const QString& outside);
 QString ErrorCaption();
 QString ConfirmCaption();
 }  // namespace install

@@ -21,6 +21,8 @@ int main(int argc, char** argv) {
   }
   // 1. The application object; its event dispatch shows escaped exceptions in the error box.
   zq::TApplication app(argc, argv);
+  // The installer speaks French: the standard buttons of its boxes too (Annuler, Oui, Non...).
+  std::unique_ptr<QTranslator> french = zq::InstallQtTranslations(QLocale(QLocale::French, QLocale::France));
   // The components' questions to the user (archive password, failed file, overwrite) as dialogs.
   zq::InstallZipDialogs();
   // The engine's password prompt for a database opened without one.

@@ -64,8 +64,9 @@ QLabel* MakeBold(QWidget* parent, const QString& text, const QRect& geometry) {
 }  // namespace
 
 TForm_Install::TForm_Install(QWidget* parent)
+    // A fixed dialog border: caption and close button only, no minimise or maximise button.
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint),
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       archiver_(std::make_unique<TZipArchiver>()),
       procedure_(std::make_unique<TInstallProcedure>(*archiver_)),
       config_tbl_(std::make_unique<TDbTable>()),
@@ -187,7 +188,7 @@ void TForm_Install::BuildHeader() {
 void TForm_Install::BuildLeftGroup() {
   auto* group = new QGroupBox(this);
   group->setObjectName("Group_Info");
-  group->setGeometry(4, 104, 286, 346);
+  group->setGeometry(4, 104, 256, 346);
   QLabel* description = MakeLabel(
       group,
       QStringLiteral(
@@ -199,39 +200,41 @@ void TForm_Install::BuildLeftGroup() {
           " :: Importation, Vente en gros, Vente en détails .\n"
           " :: Commerce (Achat / Vente) .\n"
           " :: Commerce libre (avec option : Vente au Comptoir) ."),
-      QRect(8, 12, 270, 210));
+      QRect(8, 12, 242, 214));
   description->setObjectName("Label_Description");
   description->setWordWrap(true);
   description->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
   const int x = 8;
-  const int vx = 128;
-  int y = 230;
-  MakeLabel(group, QStringLiteral("Developpeur :"), QRect(x, y, 118, 15));
-  MakeBold(group, QStringLiteral("QUORVANT"), QRect(vx, y, 150, 15));
+  const int vx = 122;
+  const int vw = 130;
+  int y = 232;
+  MakeLabel(group, QStringLiteral("Developpeur :"), QRect(x, y, vx - x, 15));
+  MakeBold(group, QStringLiteral("QUORVANT"), QRect(vx, y, vw, 15));
   y += 17;
-  MakeLabel(group, QStringLiteral("E-Mail :"), QRect(x, y, 118, 15));
+  MakeLabel(group, QStringLiteral("E-Mail :"), QRect(x, y, vx - x, 15));
   MakeLink(group, QStringLiteral("mailto:") + QString::fromUtf8(maker::kEmail), QString::fromUtf8(maker::kEmail),
-           QRect(vx, y, 154, 15))->setObjectName("Link_Email");
+           QRect(vx, y, vw, 15))->setObjectName("Link_Email");
   y += 17;
-  MakeLabel(group, QStringLiteral("Site web :"), QRect(x, y, 118, 15));
+  MakeLabel(group, QStringLiteral("Site web :"), QRect(x, y, vx - x, 15));
   MakeLink(group, QString::fromUtf8(maker::kWebAddress), QString::fromUtf8(maker::kWebAddress).mid(7),
-           QRect(vx, y, 154, 15))->setObjectName("Link_Web");
+           QRect(vx, y, vw, 15))->setObjectName("Link_Web");
   y += 17;
-  MakeLabel(group, QStringLiteral("Service Commerciale :"), QRect(x, y, 118, 15));
-  MakeLabel(group, QString::fromUtf8(maker::kSalesPhone), QRect(vx, y, 150, 15));
+  MakeLabel(group, QStringLiteral("Service Commerciale :"), QRect(x, y, vx - x, 15));
+  MakeLabel(group, QString::fromUtf8(maker::kSalesPhone), QRect(vx, y, vw, 15));
   y += 17;
-  MakeLabel(group, QStringLiteral("Service Partenaires :"), QRect(x, y, 118, 15));
-  MakeLabel(group, QString::fromUtf8(maker::kPartnersPhone), QRect(vx, y, 150, 15));
+  MakeLabel(group, QStringLiteral("Service Partenaires :"), QRect(x, y, vx - x, 15));
+  MakeLabel(group, QString::fromUtf8(maker::kPartnersPhone), QRect(vx, y, vw, 15));
   auto* picture = new QLabel(group);
   picture->setPixmap(DrawContactPicture(28));
-  picture->setGeometry(250, 312, 28, 28);
+  picture->setGeometry(220, 314, 28, 28);
 }
 
 void TForm_Install::BuildRightGroup() {
   auto* group = new QGroupBox(this);
+  // Wide enough for the company name box, 430 pixels, to start in line with the boxes below it.
   group->setObjectName("Group_Input");
-  group->setGeometry(294, 104, 486, 346);
+  group->setGeometry(264, 104, 516, 346);
   QLabel* instructions = MakeLabel(
       group,
       QStringLiteral(
@@ -240,7 +243,7 @@ void TForm_Install::BuildRightGroup() {
           "1- Remplir les champs par les informations correctes.\n"
           "2- Choisir le chemin d'installation.\n"
           "3- Cliquer sur [Installer] puis choisir [Oui] pour terminer l'installation."),
-      QRect(8, 10, 470, 68));
+      QRect(8, 10, 500, 68));
   instructions->setObjectName("Label_Instructions");
   instructions->setWordWrap(true);
   instructions->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -262,15 +265,15 @@ void TForm_Install::BuildRightGroup() {
   const int h = 20;
   auto row = [](int i) { return 80 + i * 22; };
   auto full_label = [&](int i) { return QRect(6, row(i) + 3, 72, 15); };
-  auto full_box = [&](int i) { return QRect(80, row(i), 400, h); };
+  auto full_box = [&](int i) { return QRect(80, row(i), 430, h); };
   auto left_label = [&](int i) { return QRect(6, row(i) + 3, 72, 15); };
   auto left_box = [&](int i) { return QRect(80, row(i), 150, h); };
-  auto right_label = [&](int i) { return QRect(238, row(i) + 3, 80, 15); };
-  auto right_box = [&](int i) { return QRect(320, row(i), 160, h); };
+  auto right_label = [&](int i) { return QRect(268, row(i) + 3, 80, 15); };
+  auto right_box = [&](int i) { return QRect(350, row(i), 160, h); };
 
   Edit_Societe = edit("Edit_Societe", QStringLiteral("Société"),
                       QStringLiteral("Dénomination : Raison sociale ou Nom du propriétaire"), 50,
-                      QRect(4, row(0) + 3, 46, 15), QRect(50, row(0), 430, h));
+                      full_label(0), full_box(0));
   Edit_Activite = edit("Edit_Activite", QStringLiteral("Activité"), QStringLiteral("Activité : L'activité commerciale"),
                        100, full_label(1), full_box(1));
   Edit_Adresse = edit("Edit_Adresse", QStringLiteral("Adresse"), QStringLiteral("Adresse : Adresse de l'activité"), 80,
@@ -313,12 +316,12 @@ void TForm_Install::BuildRightGroup() {
   Combo_Path->setFont(edit_font);
   Combo_Path->setToolTip(
       QStringLiteral("Recommander de choisir la PARTITION dont vous voulez installer votre application"));
-  Combo_Path->setGeometry(134, row(10), 346, 22);
+  Combo_Path->setGeometry(134, row(10), 376, 22);
   MakeLabel(group, QStringLiteral("Chemin d'installation : "), QRect(6, row(10) + 4, 126, 15))->setBuddy(Combo_Path);
 
   PBar = new TGradientProgressBar(group);
   PBar->setObjectName("PBar");
-  PBar->setGeometry(6, 326, 474, 14);
+  PBar->setGeometry(6, 326, 504, 14);
   PBar->SetPercent(0);
 }
 

@@ -1,5 +1,6 @@
 #include "ui/application.h"
 
+#include <QLibraryInfo>
 #include <QString>
 
 #include "platform/exception.h"
@@ -17,6 +18,16 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
     ShowException(std::current_exception());
     return false;
   }
+}
+
+std::unique_ptr<QTranslator> InstallQtTranslations(const QLocale& locale) {
+  auto translator = std::make_unique<QTranslator>();
+  if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      !QCoreApplication::installTranslator(translator.get())) {
+    return nullptr;
+  }
+  return translator;
 }
 
 void ShowException(std::exception_ptr error) {

@@ -5,7 +5,10 @@
 #pragma once
 
 #include <QApplication>
+#include <QLocale>
+#include <QTranslator>
 #include <exception>
+#include <memory>
 #include <utility>
 
 namespace zq {
@@ -16,6 +19,12 @@ class TApplication : public QApplication {
 
   bool notify(QObject* receiver, QEvent* event) override;
 };
+
+// Loads Qt's own translations for the locale (the standard buttons of message boxes and dialogs)
+// from the system's Qt translations folder and installs them in the application. nullptr when the
+// system has none for that language (Qt's English texts stay). Destroying the result uninstalls
+// them.
+std::unique_ptr<QTranslator> InstallQtTranslations(const QLocale& locale);
 
 // Shows the exception in the standard error box: message as text, the application's display name
 // as caption, flags 0x10. EAbort is silent. Unknown exceptions get a generic text.

@@ -6,8 +6,10 @@
 #include <QFocusEvent>
 #include <QFrame>
 #include <QHeaderView>
+#include <QScreen>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace zq {
 
@@ -35,6 +37,7 @@ TFolderComboBox::TFolderComboBox(QWidget* parent) : QComboBox(parent) {
   tree_->header()->hide();
   tree_->setRootIndex(model_->index(QString()));
 
+  connect(model_, &QFileSystemModel::directoryLoaded, this, &TFolderComboBox::DirectoryLoaded);
   connect(tree_, &QTreeView::activated, this, &TFolderComboBox::Choose);
   connect(tree_, &QTreeView::clicked, this, &TFolderComboBox::Choose);
 }
@@ -60,20 +63,57 @@ void TFolderComboBox::ShowText(bool focused) {
 }
 
 void TFolderComboBox::showPopup() {
-  if (!path_.isEmpty()) {
-    QModelIndex index = model_->index(path_);
-    if (index.isValid()) {
-      tree_->setCurrentIndex(index);
-      tree_->scrollTo(index);
-    }
-  }
-  QPoint below = mapToGlobal(QPoint(0, height()));
-  popup_->setGeometry(below.x(), below.y(), qMax(width(), 320), 300);
+  OpenAt(path_.isEmpty() ? QDir::homePath() : path_);
+  QRect box(mapToGlobal(QPoint(0, 0)), size());
+  QScreen* host = screen();
+  QRect available = host ? host->availableGeometry() : QRect(box.topLeft(), QSize(4096, 4096));
+  popup_->setGeometry(PopupGeometry(box, QSize(qMax(width(), 320), 300), available));
   popup_->show();
+  if (tree_->currentIndex().isValid()) tree_->scrollTo(tree_->currentIndex(), QAbstractItemView::PositionAtCenter);
   tree_->setFocus(Qt::PopupFocusReason);
 }
 
+QRect TFolderComboBox::PopupGeometry(const QRect& box, QSize size, const QRect& available) {
+  int room_below = available.bottom() - box.bottom();
+  int room_above = box.top() - available.top();
+  int height = size.height();
+  int y;
+  if (room_below >= height) {
+    y = box.bottom() + 1;
+  } else if (room_above >= height) {
+    y = box.top() - height;
+  } else if (room_below >= room_above) {
+    height = qMax(room_below, 0);
+    y = box.bottom() + 1;
+  } else {
+    height = room_above;
+    y = available.top();
+  }
+  int width = std::min(size.width(), available.width());
+  int x = std::clamp(box.left(), available.left(), available.right() + 1 - width);
+  return QRect(x, y, width, height);
+}
+
+void TFolderComboBox::OpenAt(const QString& folder) {
+  loading_.clear();
+  QModelIndex index = model_->index(folder);
+  if (!index.isValid()) return;
+  // Expanding asks the model for each folder's contents, which arrive later.
+  for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) {
+    tree_->expand(up);
+    loading_.insert(model_->filePath(up));
+  }
+  tree_->expand(index);
+  tree_->setCurrentIndex(index);
+}
+
+void TFolderComboBox::DirectoryLoaded(const QString& folder) {
+  if (!loading_.remove(folder) || !popup_->isVisible()) return;
+  if (tree_->currentIndex().isValid()) tree_->scrollTo(tree_->currentIndex(), QAbstractItemView::PositionAtCenter);
+}
+
 void TFolderComboBox::hidePopup() {
+  loading_.clear();
   popup_->hide();
   QComboBox::hidePopup();
 }

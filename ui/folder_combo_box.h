@@ -1,9 +1,13 @@
 // Folder chooser shaped as a combo box: its drop-down is the file system's folder tree, and its
 // text is the full path of the chosen folder while it does not have the focus (the folder's own
-// name while it has it). PathChanged fires whenever the chosen path changes.
+// name while it has it). PathChanged fires whenever the chosen path changes. The drop-down opens
+// with the tree expanded at the chosen folder (the user's home folder while none is chosen) and
+// always lies on the screen: below the box, or above it when there is no room below.
 #pragma once
 
 #include <QComboBox>
+#include <QRect>
+#include <QSet>
 #include <QString>
 
 class QFileSystemModel;
@@ -31,6 +35,11 @@ class TFolderComboBox : public QComboBox {
   void showPopup() override;
   void hidePopup() override;
 
+  // Where the drop-down of the given size goes for a box at box (global coordinates) on a screen
+  // whose free area is available: below the box when it fits, else above it, else on the side
+  // with more room, shortened to fit; shifted sideways to stay on the screen.
+  static QRect PopupGeometry(const QRect& box, QSize size, const QRect& available);
+
  signals:
   void PathChanged(const QString& path);
 
@@ -41,11 +50,16 @@ class TFolderComboBox : public QComboBox {
  private:
   void Choose(const QModelIndex& index);
   void ShowText(bool focused);
+  void OpenAt(const QString& folder);
+  void DirectoryLoaded(const QString& folder);
 
   QString path_;
   QFileSystemModel* model_ = nullptr;
   QFrame* popup_ = nullptr;
   QTreeView* tree_ = nullptr;
+  // Folders above the one the drop-down opened at whose contents are still loading: as each
+  // arrives the rows move, so the tree scrolls back to that folder.
+  QSet<QString> loading_;
 };
 
 }  // namespace zq

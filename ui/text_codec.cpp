@@ -32,4 +32,12 @@ std::string ToAnsi(const QString& text, int* unmapped) {
   return out;
 }
 
+QString CharactersOutsideAnsi(const QString& text) {
+  QList<char32_t> outside;
+  for (char32_t cp : text.toUcs4()) {
+    if (UnicodeToCp1252(cp) < 0 && !outside.contains(cp)) outside.append(cp);
+  }
+  return QString::fromUcs4(outside.constData(), outside.size());
+}
+
 }  // namespace zq

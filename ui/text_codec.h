@@ -15,4 +15,8 @@ QString FromAnsi(std::string_view text);
 // unmapped, when given, receives the number of characters that had to become '?'.
 std::string ToAnsi(const QString& text, int* unmapped = nullptr);
 
+// The characters of text that code page 1252 cannot hold exactly (each once, in order of first
+// appearance); empty when text survives ToAnsi and FromAnsi unchanged.
+QString CharactersOutsideAnsi(const QString& text);
+
 }  // namespace zq

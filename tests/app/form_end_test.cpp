@@ -1,7 +1,10 @@
 // The completion window: texts, size, centring, the 5000 ms timer and the way it ends the program.
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
+#include <functional>
 
 #include "tests/app/app_test_support.h"
 
@@ -61,6 +64,52 @@ TEST_F(FormEnd, CaptionCloseEndsTheProgramLikeTheFinishButton) {
   EXPECT_FALSE(end->isVisible());
   EXPECT_FALSE(form->isVisible());
   EXPECT_EQ(terminated, 1);
+}
+
+// Each way a user dismisses the window while it is shown modally, as the installation shows it.
+TEST_F(FormEnd, EveryWayOfDismissingTheModalWindowEndsTheProgram) {
+  struct Way {
+    const char* name;
+    std::function<void(TForm_End*)> dismiss;
+  };
+  const Way ways[] = {
+      {"finish button", [](TForm_End* e) { e->Btn_No->click(); }},
+      {"caption close button", [](TForm_End* e) { e->close(); }},
+      // Escape goes to the focused control, which passes it on to the window.
+      {"Escape",
+       [](TForm_End* e) { QTest::keyClick(e->focusWidget() ? e->focusWidget() : e, Qt::Key_Escape); }},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.name);
+    terminated = 0;
+    ShowActive();
+    // Ending the program ends every event loop, the modal one included.
+    form->OnTerminate = [this] {
+      ++terminated;
+      if (end->isVisible()) end->done(QDialog::Rejected);
+    };
+    end->Btn_No->setEnabled(true);
+    bool dismissed = false;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (QApplication::activeModalWidget() != end || dismissed) return;
+      dismissed = true;
+      way.dismiss(end);
+    });
+    poll.start();
+    // A dismissal that leaves the window open fails below instead of hanging the suite.
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [this] { end->done(QDialog::Accepted); });
+    guard.start(5000);
+    end->exec();
+    poll.stop();
+    EXPECT_TRUE(dismissed);
+    EXPECT_EQ(terminated, 1);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_FALSE(end->isVisible());
+  }
 }
 
 }  // namespace

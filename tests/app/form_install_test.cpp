@@ -93,6 +93,46 @@ TEST_F(FormInstall, WindowTextsAndSize) {
   }
 }
 
+// A fixed dialog border like the completion window's: a caption with the close button and
+// neither a minimise nor a maximise button.
+TEST_F(FormInstall, FixedDialogBorderWithoutMinimiseButton) {
+  ShowActive();
+  for (QWidget* window : {static_cast<QWidget*>(form), static_cast<QWidget*>(end)}) {
+    SCOPED_TRACE(window->objectName().toStdString());
+    Qt::WindowFlags flags = window->windowFlags();
+    EXPECT_TRUE(flags.testFlag(Qt::WindowTitleHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_TRUE(flags.testFlag(Qt::MSWindowsFixedSizeDialogHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+  }
+}
+
+// The company name box starts in line with the full-width boxes below it, and no label of the
+// window is cut off by its box.
+TEST_F(FormInstall, BoxesLineUpAndLabelsFit) {
+  ShowActive();
+  const QRect inside = form->findChild<QGroupBox*>("Group_Input")->contentsRect();
+  for (TEnterEdit* e : {form->Edit_Societe, form->Edit_Activite, form->Edit_Adresse, form->Edit_CBank,
+                        form->Edit_Licence}) {
+    SCOPED_TRACE(e->objectName().toStdString());
+    EXPECT_EQ(e->geometry().left(), form->Edit_Activite->geometry().left());
+    EXPECT_EQ(e->width(), 430);
+    EXPECT_TRUE(inside.contains(e->geometry()));
+    EXPECT_LT(LabelFor(form, e)->geometry().right(), e->geometry().left());
+  }
+  EXPECT_EQ(form->Combo_Path->geometry().right(), form->Edit_Societe->geometry().right());
+  int checked = 0;
+  for (QLabel* l : form->findChildren<QLabel*>()) {
+    if (l->text().isEmpty() || l->wordWrap()) continue;
+    SCOPED_TRACE(l->text().toStdString());
+    EXPECT_LE(l->sizeHint().width(), l->width());
+    ++checked;
+  }
+  EXPECT_GE(checked, 20);
+}
+
 TEST_F(FormInstall, EditHintsLabelsAndLimits) {
   for (const EditSpec& expected : kEdits) {
     SCOPED_TRACE(expected.name);

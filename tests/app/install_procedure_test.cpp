@@ -188,6 +188,85 @@ TEST_F(InstallRun, AccentedFolderNamesReachTheFileSystemIntact) {
   EXPECT_EQ(link_target, root.path().toStdString() + "/Soci\xE9t\xE9 G\xE9n\xE9rale/QUORVANT/Briskal_SE/Briskal.EXE");
 }
 
+// Every path of the installation is handed on in code page 1252; a folder whose name it cannot
+// hold is refused before anything is made, whether it is the chosen folder or the one holding
+// the package.
+TEST_F(InstallRun, FolderNamesOutsideCodePage1252AreRefusedBeforeAnythingIsMade) {
+  struct Case {
+    const char* folder;
+    bool is_current_dir;
+    const char* outside;  // what the message lists
+  };
+  const Case cases[] = {
+      {"Łódź", false, "Ł ź"},
+      {"Бухгалтерия", false, "Б у х г а л т е р и я"},
+      {"Łódź", true, "Ł ź"},
+      {"Бухгалтерия", true, "Б у х г а л т е р и я"},
+  };
+  MakePackage("exe");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.folder) + (c.is_current_dir ? " as the package folder" : " as the chosen folder"));
+    QTemporaryDir scratch(root.path() + "/case-XXXXXX");
+    ASSERT_TRUE(scratch.isValid());
+    QString odd = scratch.path() + "/" + QString::fromUtf8(c.folder);
+    ASSERT_TRUE(QDir().mkpath(odd));
+    if (c.is_current_dir) {
+      ASSERT_TRUE(QFile::copy(cwd + "/" + install::kPackageName, odd + "/" + install::kPackageName));
+      form->Procedure().CurrentDir = [odd] { return odd; };
+      form->Combo_Path->SetPath(target);
+    } else {
+      form->Procedure().CurrentDir = [this] { return cwd; };
+      form->Combo_Path->SetPath(odd);
+    }
+    boxes.asked.clear();
+    std::vector<int> progress = RunInstall();
+
+    // A clear refusal, after the confirmation only when the package folder is at fault.
+    ASSERT_EQ(boxes.asked.size(), c.is_current_dir ? 2u : 1u);
+    const AskedBox& refusal = boxes.asked.back();
+    EXPECT_EQ(refusal.caption, "Erreur d'installation");
+    EXPECT_EQ(refusal.flags, 0x10u);
+    QString outside = QString::fromUtf8(c.outside).remove(' ');
+    EXPECT_EQ(refusal.text, c.is_current_dir ? install::PackageFolderCharactersText(odd, outside)
+                                             : install::PathCharactersText(outside));
+    EXPECT_TRUE(refusal.text.contains(QString::fromUtf8(c.outside) + ".")) << refusal.text.toStdString();
+    if (c.is_current_dir) EXPECT_EQ(boxes.asked[0].caption, "Confirmation de l'installation");
+
+    // Nothing made anywhere: no progress, no product folder in either place, no shortcut, and
+    // the window still offers the installation.
+    EXPECT_TRUE(progress.empty());
+    EXPECT_EQ(continued, 0);
+    EXPECT_EQ(QDir(odd).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              c.is_current_dir ? QStringList{install::kPackageName} : QStringList{});
+    EXPECT_FALSE(QFileInfo::exists(target + "/QUORVANT"));
+    EXPECT_TRUE(QDir(root.path() + "/Desktop").isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(root.path() + "/common"));
+    EXPECT_TRUE(form->Btn_Ok->isEnabled());
+    EXPECT_TRUE(form->Btn_No->isEnabled());
+    // Only the scratch folder of this case, the package's folder and the shortcut folders of the
+    // fixture are under the test's root.
+    EXPECT_EQ(QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 6);
+  }
+}
+
+// On a system where the user has no desktop or application-menu folder yet, they are made (they
+// belong to the user) and the shortcuts are written into them.
+TEST_F(InstallRun, MissingDesktopAndMenuFoldersOfTheUserAreCreated) {
+  const QString home = root.path() + "/newhome";
+  folders.locations[CSIDL_DESKTOPDIRECTORY] = (home + "/Bureau").toStdString();
+  folders.locations[CSIDL_PROGRAMS] = (home + "/.local/share/applications").toStdString();
+  ASSERT_FALSE(QFileInfo::exists(home));
+  MakePackage("exe");
+  std::vector<int> progress = RunInstall();
+  EXPECT_EQ(progress.back(), 60);
+  const QString name = "/Briskal SE 5.2 Logiciel de Gestion.lnk";
+  for (const QString& lnk : {home + "/Bureau" + name, home + "/.local/share/applications" + name,
+                             root.path() + "/common/QUORVANT" + name}) {
+    SCOPED_TRACE(lnk.toStdString());
+    EXPECT_EQ(ReadShortcut(lnk).first, (Product() + "/Briskal.EXE").toStdString());
+  }
+}
+
 TEST_F(InstallRun, HostileEntryNamesNeverWriteOutsideTheProductFolder) {
   // An unencrypted package whose entries try to climb out of the base folder.
   QString package = cwd + "/" + install::kPackageName;

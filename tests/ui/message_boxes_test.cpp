@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <functional>
+#include <map>
+#include <memory>
 
 #include "dbengine/db_error.h"
 #include "platform/exception.h"
@@ -91,6 +93,51 @@ TEST(QtMessageBoxes, OtherButtonSetsAndDefaultButton) {
   result = AskWithAnswer(kMbOkCancel | kMbDefButton3, seen, [](QMessageBox* b) { b->button(QMessageBox::Ok)->click(); });
   EXPECT_EQ(seen.default_button, QMessageBox::Ok);
   EXPECT_EQ(result, kIdOk);
+}
+
+// With Qt's French translations installed the standard buttons read in French; the buttons, the
+// default and the results stay those of the flags. Without them Qt's English texts come back.
+TEST(QtMessageBoxes, StandardButtonsInFrenchOnceQtTranslationsAreInstalled) {
+  using Texts = std::map<QMessageBox::StandardButton, QString>;
+  struct Case {
+    unsigned flags;
+    QMessageBox::StandardButton press;
+    int result;
+    Texts texts;
+  };
+  const Case cases[] = {
+      {kMbOkCancel | kMbIconWarning, QMessageBox::Cancel, kIdCancel,
+       {{QMessageBox::Ok, "&OK"}, {QMessageBox::Cancel, "&Annuler"}}},
+      {kMbOkCancel | kMbIconWarning, QMessageBox::Ok, kIdOk,
+       {{QMessageBox::Ok, "&OK"}, {QMessageBox::Cancel, "&Annuler"}}},
+      {kMbOk | kMbIconError, QMessageBox::Ok, kIdOk, {{QMessageBox::Ok, "&OK"}}},
+      {kMbYesNoCancel, QMessageBox::No, kIdNo,
+       {{QMessageBox::Yes, "&Oui"}, {QMessageBox::No, "&Non"}, {QMessageBox::Cancel, "&Annuler"}}},
+      {kMbAbortRetryIgnore, QMessageBox::Retry, kIdRetry,
+       {{QMessageBox::Abort, "&Abandonner"}, {QMessageBox::Retry, "&Réessayer"}, {QMessageBox::Ignore, "&Ignorer"}}},
+  };
+  {
+    std::unique_ptr<QTranslator> french = InstallQtTranslations(QLocale(QLocale::French, QLocale::France));
+    ASSERT_NE(french, nullptr) << "Qt's French translations are missing: run scripts/setup";
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.flags);
+      SeenBox seen;
+      Texts texts;
+      int result = AskWithAnswer(c.flags, seen, [&](QMessageBox* b) {
+        for (QAbstractButton* button : b->buttons()) texts[b->standardButton(button)] = button->text();
+        b->button(c.press)->click();
+      });
+      EXPECT_EQ(result, c.result);
+      EXPECT_EQ(texts, c.texts);
+    }
+  }
+  SeenBox seen;
+  QString cancel;
+  AskWithAnswer(kMbOkCancel, seen, [&](QMessageBox* b) {
+    cancel = b->button(QMessageBox::Cancel)->text();
+    b->button(QMessageBox::Cancel)->click();
+  });
+  EXPECT_EQ(cancel, "&Cancel");
 }
 
 class RecordingBoxes : public IMessageBoxes {

@@ -34,5 +34,26 @@ TEST(TextCodec, BestFitAndReplacement) {
   EXPECT_EQ(unmapped, 3);
 }
 
+TEST(TextCodec, CharactersOutsideCodePage1252) {
+  struct Case {
+    const char* text;
+    const char* outside;
+  };
+  const Case cases[] = {
+      {"/home/Société Générale/€", ""},
+      {"", ""},
+      {"/home/Łódź", "Łź"},             // best fit would turn them into L and z: still outside
+      {"/srv/Отчёты", "Отчёы"},          // each once, in order of first appearance
+      {"/a\u202Fb", "\u202F"},          // a best fit to the no-break space is not the same text
+      {"/x/\U0001F600/\U0001F600", "\U0001F600"},
+  };
+  for (const Case& c : cases) {
+    QString text = QString::fromUtf8(c.text);
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(CharactersOutsideAnsi(text), QString::fromUtf8(c.outside));
+    EXPECT_EQ(CharactersOutsideAnsi(text).isEmpty(), FromAnsi(ToAnsi(text)) == text);
+  }
+}
+
 }  // namespace
 }  // namespace zq

@@ -7,6 +7,7 @@
 #include <QFileSystemModel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -129,6 +130,97 @@ TEST(FolderComboBox, ChoosingInTheDropDownTreeSetsThePath) {
   QTRY_COMPARE(changed.count(), 1);
   EXPECT_EQ(combo.Path(), folder);
   QTRY_VERIFY(!tree->isVisible());
+}
+
+// The drop-down opens on the chosen folder with every folder above it expanded, and scrolled so
+// the chosen folder is in view; without a choice it opens on the user's home folder.
+TEST(FolderComboBox, DropDownOpensExpandedAtTheChoiceOrTheHomeFolder) {
+  QTemporaryDir tmp;
+  ASSERT_TRUE(tmp.isValid());
+  // Enough siblings that the chosen folder is far down the list.
+  for (int i = 0; i < 60; ++i) ASSERT_TRUE(QDir().mkpath(tmp.path() + QString("/a/sibling%1").arg(i, 2, 10, QChar('0'))));
+  const QString chosen = tmp.path() + "/a/sibling57/Logiciels";
+  const QString home = tmp.path() + "/home/karim";
+  ASSERT_TRUE(QDir().mkpath(chosen + "/inner"));
+  ASSERT_TRUE(QDir().mkpath(home + "/Documents"));
+  const QByteArray saved_home = qgetenv("HOME");
+  qputenv("HOME", home.toUtf8());
+
+  struct Case {
+    const char* name;
+    QString choice;
+    QString expected;
+  };
+  const Case cases[] = {{"chosen folder", chosen, chosen}, {"no choice", QString(), home}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TFolderComboBox combo;
+    combo.SetPath(c.choice);
+    ShowActive(combo);
+    combo.showPopup();
+    QTreeView* tree = combo.Tree();
+    QTRY_VERIFY_WITH_TIMEOUT(tree->isVisible(), 5000);
+    auto* model = qobject_cast<QFileSystemModel*>(tree->model());
+    ASSERT_NE(model, nullptr);
+    QModelIndex expected = model->index(c.expected);
+    ASSERT_TRUE(expected.isValid());
+    EXPECT_EQ(tree->currentIndex(), expected);
+    EXPECT_TRUE(tree->isExpanded(expected));
+    for (QModelIndex up = expected.parent(); up.isValid(); up = up.parent()) {
+      EXPECT_TRUE(tree->isExpanded(up)) << model->filePath(up).toStdString();
+    }
+    // In view once the folders along the way have been read.
+    QTRY_VERIFY_WITH_TIMEOUT(tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex())), 5000);
+    // Choosing nothing changes nothing.
+    combo.hidePopup();
+    EXPECT_EQ(combo.Path(), c.choice);
+  }
+  qputenv("HOME", saved_home);
+}
+
+// The drop-down stays on the screen: below the box when there is room, above it near the bottom
+// of a 768-pixel screen, shortened and moved sideways when nothing else fits.
+TEST(FolderComboBox, DropDownStaysOnTheScreen) {
+  const QRect screen(0, 0, 1366, 768);
+  const QSize size(346, 300);
+  struct Case {
+    const char* name;
+    QRect box;
+    QRect expected;
+  };
+  const Case cases[] = {
+      {"room below", QRect(417, 300, 346, 22), QRect(417, 322, 346, 300)},
+      // The installation window centred on 1366 x 768: the box sits at y = 538.
+      {"near the bottom", QRect(417, 538, 346, 22), QRect(417, 238, 346, 300)},
+      {"exactly fits below", QRect(417, 446, 346, 22), QRect(417, 468, 346, 300)},
+      {"at the right edge", QRect(1200, 100, 346, 22), QRect(1020, 122, 346, 300)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QRect got = TFolderComboBox::PopupGeometry(c.box, size, screen);
+    EXPECT_EQ(got, c.expected);
+    EXPECT_TRUE(screen.contains(got));
+    EXPECT_FALSE(got.intersects(c.box));
+  }
+  // A screen too short for the whole drop-down on either side: the side with more room.
+  const QRect small(0, 0, 800, 400);
+  EXPECT_EQ(TFolderComboBox::PopupGeometry(QRect(10, 150, 346, 22), size, small), QRect(10, 172, 346, 228));
+  EXPECT_EQ(TFolderComboBox::PopupGeometry(QRect(10, 250, 346, 22), size, small), QRect(10, 0, 346, 250));
+
+  // The real drop-down of a box near the bottom of its screen.
+  QWidget window;
+  auto* combo = new TFolderComboBox(&window);
+  combo->setGeometry(10, 10, 346, 22);
+  window.resize(366, 42);
+  QRect available = window.screen()->availableGeometry();
+  window.move(available.left() + 20, available.bottom() - 60);
+  ShowActive(window);
+  combo->showPopup();
+  QWidget* popup = combo->Tree()->window();
+  QTRY_VERIFY_WITH_TIMEOUT(popup->isVisible(), 5000);
+  EXPECT_TRUE(available.contains(popup->frameGeometry())) << available.height();
+  EXPECT_LE(popup->geometry().bottom(), combo->mapToGlobal(QPoint(0, 0)).y());
+  combo->hidePopup();
 }
 
 TEST(GradientProgressBar, ClampsAndReportsEverySet) {
