@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <cmath>
+#include <functional>
 
 #include "app/fin_install.h"
 #include "app/install_procedure.h"
@@ -200,34 +201,44 @@ void TForm_Install::BuildLeftGroup() {
           " :: Importation, Vente en gros, Vente en détails .\n"
           " :: Commerce (Achat / Vente) .\n"
           " :: Commerce libre (avec option : Vente au Comptoir) ."),
-      QRect(8, 12, 242, 214));
+      QRect(8, 10, 242, 224));
   description->setObjectName("Label_Description");
   description->setWordWrap(true);
   description->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
+  // Two columns of values: the addresses after the short labels, the phone numbers after the
+  // long ones, so the e-mail address has the room it needs.
   const int x = 8;
-  const int vx = 122;
-  const int vw = 130;
-  int y = 232;
-  MakeLabel(group, QStringLiteral("Developpeur :"), QRect(x, y, vx - x, 15));
-  MakeBold(group, QStringLiteral("QUORVANT"), QRect(vx, y, vw, 15));
-  y += 17;
-  MakeLabel(group, QStringLiteral("E-Mail :"), QRect(x, y, vx - x, 15));
-  MakeLink(group, QStringLiteral("mailto:") + QString::fromUtf8(maker::kEmail), QString::fromUtf8(maker::kEmail),
-           QRect(vx, y, vw, 15))->setObjectName("Link_Email");
-  y += 17;
-  MakeLabel(group, QStringLiteral("Site web :"), QRect(x, y, vx - x, 15));
-  MakeLink(group, QString::fromUtf8(maker::kWebAddress), QString::fromUtf8(maker::kWebAddress).mid(7),
-           QRect(vx, y, vw, 15))->setObjectName("Link_Web");
-  y += 17;
-  MakeLabel(group, QStringLiteral("Service Commerciale :"), QRect(x, y, vx - x, 15));
-  MakeLabel(group, QString::fromUtf8(maker::kSalesPhone), QRect(vx, y, vw, 15));
-  y += 17;
-  MakeLabel(group, QStringLiteral("Service Partenaires :"), QRect(x, y, vx - x, 15));
-  MakeLabel(group, QString::fromUtf8(maker::kPartnersPhone), QRect(vx, y, vw, 15));
+  const int right = 250;
+  int y = 238;
+  auto contact = [&](const QString& label, int vx, const std::function<QLabel*(const QRect&)>& value) {
+    MakeLabel(group, label, QRect(x, y, vx - 4 - x, 15));
+    value(QRect(vx, y, right - vx, 15));
+    y += 16;
+  };
+  const int address_x = 90;
+  const int phone_x = 138;
+  contact(QStringLiteral("Developpeur :"), address_x,
+          [&](const QRect& r) { return MakeBold(group, QStringLiteral("QUORVANT"), r); });
+  contact(QStringLiteral("E-Mail :"), address_x, [&](const QRect& r) {
+    QLabel* link = MakeLink(group, QStringLiteral("mailto:") + QString::fromUtf8(maker::kEmail),
+                            QString::fromUtf8(maker::kEmail), r);
+    link->setObjectName("Link_Email");
+    return link;
+  });
+  contact(QStringLiteral("Site web :"), address_x, [&](const QRect& r) {
+    QLabel* link = MakeLink(group, QString::fromUtf8(maker::kWebAddress),
+                            QString::fromUtf8(maker::kWebAddress).mid(7), r);
+    link->setObjectName("Link_Web");
+    return link;
+  });
+  contact(QStringLiteral("Service Commerciale :"), phone_x,
+          [&](const QRect& r) { return MakeLabel(group, QString::fromUtf8(maker::kSalesPhone), r); });
+  contact(QStringLiteral("Service Partenaires :"), phone_x,
+          [&](const QRect& r) { return MakeLabel(group, QString::fromUtf8(maker::kPartnersPhone), r); });
   auto* picture = new QLabel(group);
-  picture->setPixmap(DrawContactPicture(28));
-  picture->setGeometry(220, 314, 28, 28);
+  picture->setPixmap(DrawContactPicture(24));
+  picture->setGeometry(226, 318, 24, 24);
 }
 
 void TForm_Install::BuildRightGroup() {
@@ -264,9 +275,9 @@ void TForm_Install::BuildRightGroup() {
   };
   const int h = 20;
   auto row = [](int i) { return 80 + i * 22; };
-  auto full_label = [&](int i) { return QRect(6, row(i) + 3, 72, 15); };
+  auto full_label = [&](int i) { return QRect(6, row(i) + 3, 73, 15); };
   auto full_box = [&](int i) { return QRect(80, row(i), 430, h); };
-  auto left_label = [&](int i) { return QRect(6, row(i) + 3, 72, 15); };
+  auto left_label = [&](int i) { return QRect(6, row(i) + 3, 73, 15); };
   auto left_box = [&](int i) { return QRect(80, row(i), 150, h); };
   auto right_label = [&](int i) { return QRect(268, row(i) + 3, 80, 15); };
   auto right_box = [&](int i) { return QRect(350, row(i), 160, h); };
@@ -316,8 +327,8 @@ void TForm_Install::BuildRightGroup() {
   Combo_Path->setFont(edit_font);
   Combo_Path->setToolTip(
       QStringLiteral("Recommander de choisir la PARTITION dont vous voulez installer votre application"));
-  Combo_Path->setGeometry(134, row(10), 376, 22);
-  MakeLabel(group, QStringLiteral("Chemin d'installation : "), QRect(6, row(10) + 4, 126, 15))->setBuddy(Combo_Path);
+  Combo_Path->setGeometry(138, row(10), 372, 22);
+  MakeLabel(group, QStringLiteral("Chemin d'installation : "), QRect(6, row(10) + 4, 130, 15))->setBuddy(Combo_Path);
 
   PBar = new TGradientProgressBar(group);
   PBar->setObjectName("PBar");

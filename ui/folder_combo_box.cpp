@@ -35,9 +35,16 @@ TFolderComboBox::TFolderComboBox(QWidget* parent) : QComboBox(parent) {
   tree_->setModel(model_);
   for (int column = 1; column < model_->columnCount(); ++column) tree_->hideColumn(column);
   tree_->header()->hide();
+  // Folders in name order (the model lists them as they are read otherwise).
+  tree_->setSortingEnabled(true);
+  tree_->sortByColumn(0, Qt::AscendingOrder);
   tree_->setRootIndex(model_->index(QString()));
 
-  connect(model_, &QFileSystemModel::directoryLoaded, this, &TFolderComboBox::DirectoryLoaded);
+  connect(model_, &QFileSystemModel::directoryLoaded, this, &TFolderComboBox::KeepChoiceInView);
+  connect(model_, &QFileSystemModel::rowsInserted, this, &TFolderComboBox::KeepChoiceInView);
+  connect(model_, &QFileSystemModel::layoutChanged, this, &TFolderComboBox::KeepChoiceInView);
+  tree_->installEventFilter(this);
+  tree_->viewport()->installEventFilter(this);
   connect(tree_, &QTreeView::activated, this, &TFolderComboBox::Choose);
   connect(tree_, &QTreeView::clicked, this, &TFolderComboBox::Choose);
 }
@@ -69,7 +76,8 @@ void TFolderComboBox::showPopup() {
   QRect available = host ? host->availableGeometry() : QRect(box.topLeft(), QSize(4096, 4096));
   popup_->setGeometry(PopupGeometry(box, QSize(qMax(width(), 320), 300), available));
   popup_->show();
-  if (tree_->currentIndex().isValid()) tree_->scrollTo(tree_->currentIndex(), QAbstractItemView::PositionAtCenter);
+  follow_ = true;
+  KeepChoiceInView();
   tree_->setFocus(Qt::PopupFocusReason);
 }
 
@@ -95,25 +103,34 @@ QRect TFolderComboBox::PopupGeometry(const QRect& box, QSize size, const QRect& 
 }
 
 void TFolderComboBox::OpenAt(const QString& folder) {
-  loading_.clear();
   QModelIndex index = model_->index(folder);
   if (!index.isValid()) return;
   // Expanding asks the model for each folder's contents, which arrive later.
-  for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) {
-    tree_->expand(up);
-    loading_.insert(model_->filePath(up));
-  }
+  for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) tree_->expand(up);
   tree_->expand(index);
   tree_->setCurrentIndex(index);
 }
 
-void TFolderComboBox::DirectoryLoaded(const QString& folder) {
-  if (!loading_.remove(folder) || !popup_->isVisible()) return;
-  if (tree_->currentIndex().isValid()) tree_->scrollTo(tree_->currentIndex(), QAbstractItemView::PositionAtCenter);
+void TFolderComboBox::KeepChoiceInView() {
+  if (!follow_ || !popup_->isVisible() || !tree_->currentIndex().isValid()) return;
+  tree_->scrollTo(tree_->currentIndex(), QAbstractItemView::PositionAtCenter);
+}
+
+bool TFolderComboBox::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+      follow_ = false;
+      break;
+    default:
+      break;
+  }
+  return QComboBox::eventFilter(watched, event);
 }
 
 void TFolderComboBox::hidePopup() {
-  loading_.clear();
+  follow_ = false;
   popup_->hide();
   QComboBox::hidePopup();
 }

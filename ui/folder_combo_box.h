@@ -7,7 +7,6 @@
 
 #include <QComboBox>
 #include <QRect>
-#include <QSet>
 #include <QString>
 
 class QFileSystemModel;
@@ -51,15 +50,16 @@ class TFolderComboBox : public QComboBox {
   void Choose(const QModelIndex& index);
   void ShowText(bool focused);
   void OpenAt(const QString& folder);
-  void DirectoryLoaded(const QString& folder);
+  void KeepChoiceInView();
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
   QString path_;
   QFileSystemModel* model_ = nullptr;
   QFrame* popup_ = nullptr;
   QTreeView* tree_ = nullptr;
-  // Folders above the one the drop-down opened at whose contents are still loading: as each
-  // arrives the rows move, so the tree scrolls back to that folder.
-  QSet<QString> loading_;
+  // While the folders around the one the drop-down opened at are still being read (and sorted),
+  // rows come and move: the tree keeps that folder in view until the user scrolls, clicks or types.
+  bool follow_ = false;
 };
 
 }  // namespace zq

@@ -159,7 +159,7 @@ TEST(FolderComboBox, DropDownOpensExpandedAtTheChoiceOrTheHomeFolder) {
     ShowActive(combo);
     combo.showPopup();
     QTreeView* tree = combo.Tree();
-    QTRY_VERIFY_WITH_TIMEOUT(tree->isVisible(), 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tree->isVisible(); }, 5000));
     auto* model = qobject_cast<QFileSystemModel*>(tree->model());
     ASSERT_NE(model, nullptr);
     QModelIndex expected = model->index(c.expected);
@@ -170,7 +170,8 @@ TEST(FolderComboBox, DropDownOpensExpandedAtTheChoiceOrTheHomeFolder) {
       EXPECT_TRUE(tree->isExpanded(up)) << model->filePath(up).toStdString();
     }
     // In view once the folders along the way have been read.
-    QTRY_VERIFY_WITH_TIMEOUT(tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex())), 5000);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex())); }, 5000));
     // Choosing nothing changes nothing.
     combo.hidePopup();
     EXPECT_EQ(combo.Path(), c.choice);
@@ -217,7 +218,7 @@ TEST(FolderComboBox, DropDownStaysOnTheScreen) {
   ShowActive(window);
   combo->showPopup();
   QWidget* popup = combo->Tree()->window();
-  QTRY_VERIFY_WITH_TIMEOUT(popup->isVisible(), 5000);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return popup->isVisible(); }, 5000));
   EXPECT_TRUE(available.contains(popup->frameGeometry())) << available.height();
   EXPECT_LE(popup->geometry().bottom(), combo->mapToGlobal(QPoint(0, 0)).y());
   combo->hidePopup();
