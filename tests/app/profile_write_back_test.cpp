@@ -510,6 +510,9 @@ TEST_F(ProfileRun, CompletedInstallationScreenshot) {
     QTimer::singleShot(0, end, [&] {
       end_visible = end->isVisible();
       end->Btn_No->setEnabled(true);  // as after the window's five seconds
+      // The picture shows a folder as a user would choose it, not the test's scratch folder the
+      // installation went into (the install button is gone, so this changes nothing else).
+      form->Combo_Path->SetPath("/home/karim/Logiciels");
       picture = form->grab().toImage();
       QImage over = end->grab().toImage();
       QPainter painter(&picture);
