@@ -48,7 +48,7 @@ bool HasHeaderProblem(const std::vector<std::string>& problems) {
 
 }  // namespace
 
-int Check(const TOpenArgs& open, std::ostream& out) {
+std::vector<std::string> Check(const TOpenArgs& open) {
   if (!FileExists(open.file)) throw EDatabaseError(FormatMessage("Cannot open file %s", {open.file}));
   TFileStream stream(open.file, FileAccess::Read);
 
@@ -76,8 +76,7 @@ int Check(const TOpenArgs& open, std::ostream& out) {
   TDbChecker checker(stream, decoder.get());
   std::vector<std::string> problems = checker.Run();
   if (!open_error.empty() && !HasHeaderProblem(problems)) problems.insert(problems.begin(), "open: " + open_error);
-  for (const auto& p : problems) out << ToUtf8(p) << '\n';
-  return problems.empty() ? kExitOk : kExitFailed;
+  return problems;
 }
 
 }  // namespace zq::zqdb

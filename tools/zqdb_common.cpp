@@ -52,6 +52,18 @@ std::optional<uint8_t> FieldTypeByName(std::string_view name) {
   return std::nullopt;
 }
 
+std::string FieldTypeNameList() {
+  std::string list;
+  for (const auto& [code, name] : kTypeNames) list += (list.empty() ? "" : ", ") + std::string(name);
+  return list;
+}
+
+std::string IndexOptionNameList() {
+  std::string list;
+  for (const auto& [bit, name] : kOptionNames) list += (list.empty() ? "" : ", ") + std::string(name);
+  return list;
+}
+
 std::optional<TDbIndexOptions> IndexOptionByName(std::string_view name) {
   for (const auto& [bit, text] : kOptionNames)
     if (text == name) return bit;

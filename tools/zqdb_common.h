@@ -34,8 +34,13 @@ std::optional<std::string_view> FieldTypeName(uint8_t type);
 // Code of a storable field type name (exact spelling), or nullopt.
 std::optional<uint8_t> FieldTypeByName(std::string_view name);
 
+// Every storable field type name, in the order of the type table, joined by ", ".
+std::string FieldTypeNameList();
+
 // Index option names in bit order: "primary", "unique", "descending", "caseinsensitive".
 std::optional<TDbIndexOptions> IndexOptionByName(std::string_view name);
 std::string_view IndexOptionName(TDbIndexOption option);
+// Every index option name, joined by ", ".
+std::string IndexOptionNameList();
 
 }  // namespace zq::zqdb

@@ -1,5 +1,6 @@
 // The commands that go through the engine as a program would: a database object in the default
 // session, TDbTable data sets on it, values set from text through the fields' own conversions.
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -27,41 +28,6 @@ using ojson = nlohmann::ordered_json;
 
 // The name under which the tool's database object is known in the default session.
 constexpr const char* kDatabaseName = "zqdb";
-
-// An open database: the file, its password checked before any table is touched. No login hook
-// is involved: the password given (possibly empty) is the only one tried.
-class OpenDatabase {
- public:
-  explicit OpenDatabase(const TOpenArgs& args) {
-    db_.SetDatabaseName(kDatabaseName);
-    db_.SetFileName(args.file);
-    // Tables are opened and closed one after the other; the file stays open in between.
-    db_.SetKeepConnection(true);
-    db_.SetPassword(args.password);
-    db_.Open();
-    db_.CheckCanAccess();
-  }
-  ~OpenDatabase() {
-    try {
-      db_.Close();
-    } catch (...) {
-      // Closing only releases; nothing is lost when it fails.
-    }
-  }
-  TDbDatabase& Database() { return db_; }
-
-  // A table data set opened on the named table, in its own order (primary index or physical).
-  std::unique_ptr<TDbTable> OpenTable(const std::string& name) {
-    auto table = std::make_unique<TDbTable>();
-    table->SetDatabaseName(kDatabaseName);
-    table->SetTableName(name);
-    table->Open();
-    return table;
-  }
-
- private:
-  TDbDatabase db_;
-};
 
 std::string VersionOf(TDbFileIO& io) {
   TDbSignature signature;
@@ -172,15 +138,33 @@ ojson DatabaseDocument(TDbDatabase& db) {
   return doc;
 }
 
-// Moves the data set to the row-th live record in physical order (ascending record ID).
-void GotoPhysicalRow(TDbTable& table, int row) {
-  const TRowList& physical = table.TableIO()->RowList(0);
-  if (row < 1 || static_cast<size_t>(row) > physical.size())
+// Moves the data set to the record chosen: the row-th of the rows it holds in physical order
+// (ascending record ID), or the one with the record ID given.
+void GotoRecord(TDbTable& table, const TRecordChoice& record) {
+  if (record.id) {
+    TBookmark bookmark(4);
+    dbfmt::PutI32(bookmark.data(), *record.id);
+    if (!table.BookmarkValid(bookmark)) throw EDatabaseError("Record not found");
+    table.GotoBookmark(bookmark);
+    return;
+  }
+  std::vector<int32_t> ids;
+  for (table.First(); !table.Eof(); table.Next()) ids.push_back(RecordIdOf(table));
+  std::sort(ids.begin(), ids.end());
+  if (record.row < 1 || static_cast<size_t>(record.row) > ids.size())
     throw Exception(FormatMessage("Row %s not found (the table has %s rows)",
-                                  {std::to_string(row), std::to_string(physical.size())}));
+                                  {std::to_string(record.row), std::to_string(ids.size())}));
   TBookmark bookmark(4);
-  dbfmt::PutI32(bookmark.data(), physical[static_cast<size_t>(row) - 1].RecordId);
+  dbfmt::PutI32(bookmark.data(), ids[static_cast<size_t>(record.row) - 1]);
   table.GotoBookmark(bookmark);
+}
+
+// Shows the data set's rows in the order of the index named, or in its own order (primary index,
+// else physical) when the name is empty.
+void ShowInOrder(TDbTable& table, const std::string& index) {
+  if (!index.empty() && table.TableIO()->IndexDefs().IndexOf(index) < 0)
+    throw EDatabaseError(FormatMessage("Index '%s' not found", {index}));
+  if (!SameName(table.IndexName(), index)) table.SetIndexName(index);
 }
 
 void Assign(TDbTable& table, const std::vector<TAssignment>& assignments) {
@@ -207,6 +191,51 @@ std::string ReadBinaryFile(const std::string& path) {
 
 }  // namespace
 
+TOpenDatabase::TOpenDatabase(TOpenArgs args, bool read_only) : args_(std::move(args)), read_only_(read_only) {}
+
+TOpenDatabase::~TOpenDatabase() {
+  try {
+    tables_.clear();
+    if (db_) db_->Close();
+  } catch (...) {
+    // Closing only releases; nothing is lost when it fails.
+  }
+}
+
+TDbDatabase& TOpenDatabase::Database() {
+  if (db_ && db_->Connected()) return *db_;
+  db_.reset();
+  auto db = std::make_unique<TDbDatabase>();
+  db->SetDatabaseName(kDatabaseName);
+  db->SetFileName(args_.file);
+  db->SetReadOnly(read_only_);
+  // Data sets come and go; the file stays open in between.
+  db->SetKeepConnection(true);
+  db->SetPassword(args_.password);
+  db->Open();
+  db->CheckCanAccess();
+  db_ = std::move(db);
+  return *db_;
+}
+
+TDbTable& TOpenDatabase::Table(const std::string& name) {
+  for (const auto& t : tables_)
+    if (SameName(t->TableName(), name)) return *t;
+  Database();
+  auto table = std::make_unique<TDbTable>();
+  table->SetDatabaseName(kDatabaseName);
+  table->SetTableName(name);
+  table->Open();
+  tables_.push_back(std::move(table));
+  return *tables_.back();
+}
+
+std::vector<TDbTable*> TOpenDatabase::OpenTables() const {
+  std::vector<TDbTable*> result;
+  for (const auto& t : tables_) result.push_back(t.get());
+  return result;
+}
+
 std::vector<TAssignment> ParseAssignments(const std::vector<std::string>& arguments) {
   std::vector<TAssignment> result;
   for (const std::string& arg : arguments) {
@@ -225,74 +254,89 @@ std::vector<TAssignment> ParseAssignments(const std::vector<std::string>& argume
   return result;
 }
 
-int Dump(const TOpenArgs& open, const std::string& table, const std::string& index, std::ostream& out) {
+ojson Dump(TOpenDatabase& db, const std::string& table, const std::string& index) {
   if (!index.empty() && table.empty()) throw EUsageError("--index needs --table");
-  OpenDatabase db(open);
   ojson doc = DatabaseDocument(db.Database());
   std::vector<std::string> names;
   if (table.empty()) db.Database().GetTableNames(names);
   else names.push_back(table);
   for (const std::string& name : names) {
-    std::unique_ptr<TDbTable> t = db.OpenTable(name);
-    if (!index.empty()) {
-      if (t->TableIO()->IndexDefs().IndexOf(index) < 0)
-        throw EDatabaseError(FormatMessage("Index '%s' not found", {index}));
-      t->SetIndexName(index);
-    }
-    ojson records = Records(*t, *t->TableIO());
-    doc["tables"].push_back(TableDocument(*t, std::move(records)));
-    t->Close();
+    TDbTable& t = db.Table(name);
+    ShowInOrder(t, index);
+    ojson records = Records(t, *t.TableIO());
+    doc["tables"].push_back(TableDocument(t, std::move(records)));
   }
-  out << doc.dump() << '\n';
-  return kExitOk;
+  return doc;
 }
 
-int Filter(const TOpenArgs& open, const std::string& table, const std::string& expression, bool case_insensitive,
-           bool no_partial, std::ostream& out) {
-  OpenDatabase db(open);
+ojson Filter(TOpenDatabase& db, const std::string& table, const std::string& expression, bool case_insensitive,
+             bool no_partial) {
   ojson doc = DatabaseDocument(db.Database());
-  std::unique_ptr<TDbTable> t = db.OpenTable(table);
+  TDbTable& t = db.Table(table);
+  ShowInOrder(t, "");
   TFilterOptions options;
   if (case_insensitive) options.Include(foCaseInsensitive);
   if (no_partial) options.Include(foNoPartialCompare);
-  t->SetFilterOptions(options);
-  t->SetFilter(expression);
-  t->SetFiltered(true);
-  ojson records = Records(*t, *t->TableIO());
-  doc["tables"].push_back(TableDocument(*t, std::move(records)));
-  t->Close();
-  out << doc.dump() << '\n';
-  return kExitOk;
+  // The data set stays open for later commands: it leaves here unfiltered, also on an error.
+  struct Unfilter {
+    TDbTable& t;
+    ~Unfilter() {
+      try {
+        t.SetFiltered(false);
+        t.SetFilter("");
+        t.SetFilterOptions(TFilterOptions());
+      } catch (...) {
+        // The rows stay as the filter left them; a refresh reads them again.
+      }
+    }
+  } unfilter{t};
+  t.SetFilterOptions(options);
+  t.SetFilter(expression);
+  t.SetFiltered(true);
+  ojson records = Records(t, *t.TableIO());
+  doc["tables"].push_back(TableDocument(t, std::move(records)));
+  return doc;
 }
 
-int Append(const TOpenArgs& open, const std::string& table, const std::vector<TAssignment>& assignments) {
-  OpenDatabase db(open);
-  std::unique_ptr<TDbTable> t = db.OpenTable(table);
-  t->Append();
-  Assign(*t, assignments);
-  t->Post();
-  t->Close();
-  return kExitOk;
+int32_t Append(TOpenDatabase& db, const std::string& table, const std::vector<TAssignment>& assignments) {
+  TDbTable& t = db.Table(table);
+  t.Append();
+  try {
+    Assign(t, assignments);
+    t.Post();
+  } catch (...) {
+    t.Cancel();
+    throw;
+  }
+  return RecordIdOf(t);
 }
 
-int Edit(const TOpenArgs& open, const std::string& table, int row, const std::vector<TAssignment>& assignments) {
-  OpenDatabase db(open);
-  std::unique_ptr<TDbTable> t = db.OpenTable(table);
-  GotoPhysicalRow(*t, row);
-  t->Edit();
-  Assign(*t, assignments);
-  t->Post();
-  t->Close();
-  return kExitOk;
+void Edit(TOpenDatabase& db, const std::string& table, const TRecordChoice& record,
+          const std::vector<TAssignment>& assignments) {
+  TDbTable& t = db.Table(table);
+  GotoRecord(t, record);
+  t.Edit();
+  try {
+    Assign(t, assignments);
+    t.Post();
+  } catch (...) {
+    t.Cancel();
+    throw;
+  }
 }
 
-int Delete(const TOpenArgs& open, const std::string& table, int row) {
-  OpenDatabase db(open);
-  std::unique_ptr<TDbTable> t = db.OpenTable(table);
-  GotoPhysicalRow(*t, row);
-  t->Delete();
-  t->Close();
-  return kExitOk;
+void Delete(TOpenDatabase& db, const std::string& table, const TRecordChoice& record) {
+  TDbTable& t = db.Table(table);
+  GotoRecord(t, record);
+  t.Delete();
+}
+
+void Refresh(TOpenDatabase& db, const std::string& table) {
+  if (!table.empty()) {
+    db.Table(table).Refresh();
+    return;
+  }
+  for (TDbTable* t : db.OpenTables()) t->Refresh();
 }
 
 }  // namespace zq::zqdb
