@@ -78,6 +78,9 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForVersion& e) {
     std::cout << e.what() << '\n';
     return kExitOk;
+  } catch (const CLI::ExtrasError&) {
+    std::cerr << "zqdb: " << UnexpectedArguments(app) << '\n' << app.help("", CLI::AppFormatMode::All);
+    return kExitUsage;
   } catch (const CLI::ParseError& e) {
     std::cerr << "zqdb: " << e.what() << '\n' << app.help("", CLI::AppFormatMode::All);
     return kExitUsage;

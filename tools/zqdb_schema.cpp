@@ -113,7 +113,9 @@ TDbSchemaField ParseField(const json& f, const std::string& where) {
   std::string field_where = "field '" + name->get<std::string>() + "' of " + where;
   if (type == nullptr || !type->is_string()) Fail("The type of %s is missing", {field_where});
   std::optional<uint8_t> code = FieldTypeByName(type->get<std::string>());
-  if (!code) Fail("Unknown field type '%s' of %s", {type->get<std::string>(), field_where});
+  if (!code)
+    Fail("Unknown field type '%s' of %s; the field types are %s",
+         {type->get<std::string>(), field_where, FieldTypeNameList()});
   field.FieldType = *code;
   if (const json* size = Member(f, "size"); size != nullptr && !size->is_null()) {
     int64_t n = Integer(*size, "The size of " + field_where);
@@ -140,7 +142,9 @@ TDbSchemaIndex ParseIndex(const json& x, const std::string& where) {
     for (const json& o : *options) {
       if (!o.is_string()) Fail("The options of %s must be texts", {index_where});
       std::optional<TDbIndexOptions> bit = IndexOptionByName(o.get<std::string>());
-      if (!bit) Fail("Unknown index option '%s' of %s", {o.get<std::string>(), index_where});
+      if (!bit)
+        Fail("Unknown index option '%s' of %s; the index options are %s",
+             {o.get<std::string>(), index_where, IndexOptionNameList()});
       index.Options |= *bit;
     }
   }

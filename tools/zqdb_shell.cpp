@@ -114,6 +114,8 @@ ojson RunLine(const std::vector<std::string>& words, TOpenDatabase& db, bool& qu
     app.parse(std::move(reversed));
   } catch (const CLI::CallForHelp&) {
     return Success(app.help());
+  } catch (const CLI::ExtrasError&) {
+    return Failure(UnexpectedArguments(app));
   } catch (const CLI::ParseError& e) {
     return Failure(e.what());
   }

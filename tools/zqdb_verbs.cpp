@@ -124,6 +124,14 @@ std::string CheckVerbName(const CLI::App& app, const std::vector<std::string>& a
   throw EUsageError(Utf8ToCp1252BestFit("Unknown " + what + " '" + args[0] + "'; the " + what + "s are " + names));
 }
 
+std::string UnexpectedArguments(CLI::App& app) {
+  std::vector<std::string> words = app.remaining(true);
+  std::string message = words.size() == 1 ? "The following argument was not expected:"
+                                          : "The following arguments were not expected:";
+  for (const std::string& word : words) message += " " + word;
+  return message;
+}
+
 bool VerbOnlyReads(const std::string& verb) { return verb == "dump" || verb == "filter" || verb == "check"; }
 
 ojson RunVerb(const TCommand& c, TOpenDatabase& db) {

@@ -34,6 +34,10 @@ void AddVerbs(CLI::App& app, TCommand& command, TVerbSet set);
 // verbs of app); an empty text when the first word is an option or there is none.
 std::string CheckVerbName(const CLI::App& app, const std::vector<std::string>& args, const std::string& what);
 
+// The message for words that no verb takes, naming them in the order given (the parser's own
+// message lists them backwards).
+std::string UnexpectedArguments(CLI::App& app);
+
 // True for the verbs that only read the file: they open it for reading only.
 bool VerbOnlyReads(const std::string& verb);
 

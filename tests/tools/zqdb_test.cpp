@@ -350,9 +350,12 @@ TEST_F(ZqdbTest, BadSchemasAreUsageErrorsAndWriteNothing) {
       {R"({"tables": [{"name": "T", )" + fields + R"(, "records": [{"N": "1"}]}]})",
        "Value of field 'N' in record 1 of table 'T' must be an integer"},
       {R"({"tables": [{"name": "T", "fields": [{"name": "N", "type": "ftWideString"}]}]})",
-       "Unknown field type 'ftWideString' of field 'N' of table 'T'"},
+       "Unknown field type 'ftWideString' of field 'N' of table 'T'; the field types are ftString, ftSmallint, "
+       "ftInteger, ftWord, ftBoolean, ftFloat, ftCurrency, ftDate, ftTime, ftDateTime, ftAutoInc, ftBlob, ftMemo, "
+       "ftGraphic, ftFmtMemo, ftParadoxOle, ftDBaseOle, ftTypedBinary, ftOraBlob, ftOraClob, ftFixedChar, ftLargeint"},
       {R"({"tables": [{"name": "T", "fields": [], "indexes": [{"name": "X", "fields": [], "options": ["clustered"]}]}]})",
-       "Unknown index option 'clustered' of index 'X' of table 'T'"},
+       "Unknown index option 'clustered' of index 'X' of table 'T'; the index options are primary, unique, "
+       "descending, caseinsensitive"},
       {R"({"tabels": []})", "Unknown key 'tabels' in the schema"},
       {R"({"tables": [{"name": "T\u0100", "fields": []}]})", "Character U+0100 cannot be represented in code page 1252"},
       {R"({"tables": [{"name": "T", "fields": [{"name": "S", "type": "ftString", "size": 9}],
