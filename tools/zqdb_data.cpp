@@ -203,8 +203,7 @@ TOpenDatabase::~TOpenDatabase() {
 }
 
 TDbDatabase& TOpenDatabase::Database() {
-  if (db_ && db_->Connected()) return *db_;
-  db_.reset();
+  if (db_) return *db_;
   auto db = std::make_unique<TDbDatabase>();
   db->SetDatabaseName(kDatabaseName);
   db->SetFileName(args_.file);
