@@ -57,6 +57,9 @@ class TOpenDatabase {
   TDbTable& Table(const std::string& name);
   // The data sets opened so far, in the order they were opened.
   std::vector<TDbTable*> OpenTables() const;
+  // Closes the data sets and the database; the next use opens them again. For a verb that needs
+  // the file to itself (an exclusive open), such as a repair run from the shell.
+  void Close();
 
  private:
   TOpenArgs args_;

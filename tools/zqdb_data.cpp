@@ -195,11 +195,16 @@ TOpenDatabase::TOpenDatabase(TOpenArgs args, bool read_only) : args_(std::move(a
 
 TOpenDatabase::~TOpenDatabase() {
   try {
-    tables_.clear();
-    if (db_) db_->Close();
+    Close();
   } catch (...) {
     // Closing only releases; nothing is lost when it fails.
   }
+}
+
+void TOpenDatabase::Close() {
+  tables_.clear();
+  if (db_) db_->Close();
+  db_.reset();
 }
 
 TDbDatabase& TOpenDatabase::Database() {

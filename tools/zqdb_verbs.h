@@ -1,6 +1,8 @@
 // The verbs of zqdb as words and options: one definition serves the command line (each verb with
 // FILE and --password) and the shell (the same verbs on the shell's open database, plus refresh
-// and quit). A new verb is added here: its options in AddVerbs, its work in RunVerb.
+// and quit). A new verb is added here: its options in AddVerbs, its work in RunVerb (a verb that
+// opens the file exclusively calls TOpenDatabase::Close first, so that the shell's own open does not
+// stand in its way), and it is then available on the command line and in the shell alike.
 #pragma once
 
 #include <CLI/CLI.hpp>
