@@ -1,6 +1,7 @@
 #include "zip/zip_archiver.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -63,6 +64,35 @@ uint64_t EstimateOutput(uint32_t local_uncompressed, uint32_t local_compressed, 
   if (product == 0) return 256;
   int exponent = static_cast<int>(std::lround(std::log2(static_cast<double>(product))));
   return exponent >= 63 ? (1ull << 62) : (1ull << exponent);
+}
+
+// Creates the folders of relative (a "/"-separated path) under root one by one, never through a
+// symbolic link: a link or a file where a folder belongs fails, so nothing outside root is ever
+// created or written. root itself is the caller's folder and is created as it is named. Without
+// a root (a full path chosen by an OnExtractFile handler) the path is the handler's own.
+bool CreateFoldersUnder(const std::string& root, const std::string& relative) {
+  if (root.empty()) return ForceDirectories(Host(relative));
+  if (!ForceDirectories(Host(root))) return false;
+  std::string folder = IncludeTrailingPathDelimiter(root);
+  size_t start = 0;
+  while (start < relative.size()) {
+    size_t end = relative.find('/', start);
+    if (end == std::string::npos) end = relative.size();
+    if (end > start) {
+      folder += relative.substr(start, end - start);
+      const std::string host = Host(folder);  // no trailing "/": that would follow a link
+      struct stat st {};
+      if (::lstat(host.c_str(), &st) != 0) {
+        if (errno != ENOENT) return false;
+        if (::mkdir(host.c_str(), 0777) != 0 && errno != EEXIST) return false;
+        if (::lstat(host.c_str(), &st) != 0) return false;
+      }
+      if (!S_ISDIR(st.st_mode)) return false;
+      folder += '/';
+    }
+    start = end + 1;
+  }
+  return true;
 }
 
 }  // namespace
@@ -384,14 +414,20 @@ void TZipBaseArchiver::ExtractOne(int index, const std::string& base_folder) {
     path = ExtractFileName(path);
   } else {
     std::string folder = root + ExtractFilePath(path);
-    if (!folder.empty() && !ForceDirectories(Host(folder))) RaiseNative(20, {folder});
+    if (!folder.empty() && !CreateFoldersUnder(root, ExtractFilePath(path))) RaiseNative(20, {folder});
   }
   if ((attributes & 0x10) != 0 || (!stored.empty() && stored.back() == '/')) return;
 
+  // The destination is looked at, and replaced, as what it is: a symbolic link there is never
+  // followed, so nothing it points to is changed.
   std::string dest = root + path;
-  if (DirectoryExists(Host(dest))) RaiseNative(19, {dest});  // a folder is in the way
-  if (PathExists(Host(dest))) {
-    if (!options_.ReplaceReadOnly && FileIsReadOnly(Host(dest))) return;
+  struct stat existing {};
+  const bool exists = ::lstat(Host(dest).c_str(), &existing) == 0;
+  if (exists && S_ISDIR(existing.st_mode)) RaiseNative(19, {dest});  // a folder is in the way
+  if (exists) {
+    const bool link = S_ISLNK(existing.st_mode);
+    // A link has no attributes of its own: it is never read-only.
+    if (!options_.ReplaceReadOnly && !link && (existing.st_mode & S_IWUSR) == 0) return;
     uint32_t entry_time = static_cast<uint32_t>(entry.CentralDir.LastModFileDate) << 16 |
                           entry.CentralDir.LastModFileTime;
     switch (options_.OverwriteMode) {
@@ -414,18 +450,14 @@ void TZipBaseArchiver::ExtractOne(int index, const std::string& base_folder) {
       }
       case omAlways: break;
       case omNever: return;
-      case omIfNewer: {
-        int64_t existing = FileAge(Host(dest));
-        if (existing >= 0 && !(static_cast<uint32_t>(existing) < entry_time)) return;
+      case omIfNewer:
+        if (!(DateTimeToFileDate(existing.st_mtime) < entry_time)) return;
         break;
-      }
-      case omIfOlder: {
-        int64_t existing = FileAge(Host(dest));
-        if (existing >= 0 && !(entry_time < static_cast<uint32_t>(existing))) return;
+      case omIfOlder:
+        if (!(entry_time < DateTimeToFileDate(existing.st_mtime))) return;
         break;
-      }
     }
-    FileSetAttr(Host(dest), 0);
+    if (!link) FileSetAttr(Host(dest), 0);
     if (!DeleteFile(Host(dest))) RaiseNative(19, {dest});
   }
   int fd = ::open(Host(dest).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
@@ -481,18 +513,22 @@ bool TZipBaseArchiver::AskPassword(const std::string& stored_name) {
 
 void TZipBaseArchiver::ReportProgress(double consumed, double total, bool& cancel_out) {
   double fraction = total > 0 ? consumed / total : 1.0;
-  bool cancel = false;
-  if (OnFileProgress) OnFileProgress(this, current_name_, fraction * 100.0, poExtract, ppProcess, cancel);
-  if (!cancel && OnOverallProgress && processed_count_ > 0)
+  // Both events fire for every step, whichever of them cancels.
+  bool file_cancel = false, overall_cancel = false;
+  if (OnFileProgress) OnFileProgress(this, current_name_, fraction * 100.0, poExtract, ppProcess, file_cancel);
+  if (OnOverallProgress && processed_count_ > 0)
     OnOverallProgress(this, (fraction + processed_number_) / processed_count_ * 100.0, poExtract, ppProcess,
-                      cancel);
-  cancel_out = cancel;
+                      overall_cancel);
+  cancel_out = file_cancel || overall_cancel;
 }
 
 bool TZipBaseArchiver::DecodeEntry(int index, TStream& out) {
   const TDirItem& entry = dir_->Items()[static_cast<size_t>(index)];
   const auto& cd = entry.CentralDir;
   current_name_ = Replace(entry.FileName, '/', '\\');
+  // A skip belongs to the entry that asked for it: cleared before any way out, so that a later
+  // entry's own failure is never taken for a skip.
+  skip_file_ = false;
   const int64_t size = stream_->Size();
   const uint64_t offset = entry.EffectiveLocalHeaderOffset();
   if (offset > static_cast<uint64_t>(size) || offset + TZipLocalFileHeader::kSize > static_cast<uint64_t>(size))
@@ -512,7 +548,6 @@ bool TZipBaseArchiver::DecodeEntry(int index, TStream& out) {
   int64_t compressed =
       data_start >= limit ? 0 : static_cast<int64_t>(std::min<uint64_t>(compressed64, static_cast<uint64_t>(limit - data_start)));
 
-  skip_file_ = false;
   switch (cd.CompressionMethod) {
     case 0:
     case 8: break;

@@ -344,16 +344,22 @@ void TZipDirManager::DetectPrefix() {
   if (found < 0)
     ScanSignature(stream_, static_cast<int64_t>(start), std::min(limit + 3, stream_.Size()), kPrefixBlock, kOwnLocalHeaderSig, test);
   if (found < 0) return;
-  prefix_size_ = found;
-  for (const TDirItem& item : items_) {
-    if (item.EffectiveCompressedSize() == 0) continue;
-    if (item.EffectiveLocalHeaderOffset() < static_cast<uint64_t>(prefix_size_)) {
-      for (TDirItem& shifted : items_)
-        if ((shifted.CentralDir.ExternalFileAttributes & 0x10) == 0)
-          shifted.RelativeOffsetOfLocalHeader += static_cast<uint64_t>(prefix_size_);
-    }
-    break;
+  // The distance between where the first entry's local header really is and the offset the
+  // directory stores for it does not depend on the order of the directory. A distance means the
+  // offsets count from the start of the archive proper, behind data in front of it: every offset
+  // is moved by it. None means the offsets already count that data (a self-extractor), which then
+  // ends where the first local header of the file is.
+  const int64_t shift = found - static_cast<int64_t>(start);
+  if (shift > 0) {
+    prefix_size_ = shift;
+    for (TDirItem& item : items_)
+      if ((item.CentralDir.ExternalFileAttributes & 0x10) == 0)
+        item.RelativeOffsetOfLocalHeader += static_cast<uint64_t>(shift);
+    return;
   }
+  uint64_t lowest = start;
+  for (const TDirItem& item : items_) lowest = std::min(lowest, item.EffectiveLocalHeaderOffset());
+  prefix_size_ = static_cast<int64_t>(lowest);
 }
 
 void TZipDirManager::Rebuild() {

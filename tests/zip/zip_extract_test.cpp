@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "platform/file_system.h"
@@ -730,6 +731,162 @@ TEST_F(ZipExtractTest, ProcessLockIsHeldDuringExtraction) {
   EXPECT_TRUE(checked);
   EXPECT_TRUE(ZipProcessLock().try_lock());
   ZipProcessLock().unlock();
+}
+
+// Where the directory record and the local header of an entry lie in a built archive.
+size_t CentralRecordOf(const std::string& bytes, const std::string& name) {
+  for (size_t at = bytes.find("PK\1\2"); at != std::string::npos; at = bytes.find("PK\1\2", at + 1))
+    if (bytes.compare(at + 46, name.size(), name) == 0) return at;
+  ADD_FAILURE() << "no directory record for " << name;
+  return 0;
+}
+size_t LocalHeaderOf(const std::string& bytes, const std::string& name) {
+  for (size_t at = bytes.find("PK\3\4"); at != std::string::npos; at = bytes.find("PK\3\4", at + 1))
+    if (bytes.compare(at + 30, name.size(), name) == 0) return at;
+  ADD_FAILURE() << "no local header for " << name;
+  return 0;
+}
+
+// An entry skipped for a wrong password leaves nothing behind for the next ones: each reports
+// its own outcome.
+TEST_F(ZipExtractTest, EachEntryAfterASkippedOneReportsItsOwnFailure) {
+  RawZip zip;
+  zip.entries.push_back({.name = "secret.txt", .data = "secret", .password = "right"});
+  zip.entries.push_back({.name = "damaged.txt", .data = "damaged"});
+  zip.entries.push_back({.name = "secret2.txt", .data = "secret", .password = "right"});
+  zip.entries.push_back({.name = "outside.txt", .data = "outside"});
+  zip.entries.push_back({.name = "secret3.txt", .data = "secret", .password = "right"});
+  zip.entries.push_back({.name = "short.txt", .data = "short"});
+  zip.entries.push_back({.name = "fine.txt", .data = "fine"});
+  std::string bytes = zip.Build();
+  bytes[LocalHeaderOf(bytes, "damaged.txt")] = 'X';               // local signature broken
+  bytes[CentralRecordOf(bytes, "outside.txt") + 45] = 0x7F;       // offset 0x7Fxxxxxx
+  // Offset so close to the end that no whole local header fits.
+  size_t record = CentralRecordOf(bytes, "short.txt");
+  uint32_t near_end = static_cast<uint32_t>(bytes.size() - 10);
+  for (int i = 0; i < 4; ++i) bytes[record + 42 + i] = static_cast<char>(near_end >> (8 * i));
+  test::WriteFile(Path("skip.zip"), bytes);
+  TZipArchiver a;
+  a.SetName("Archiver");
+  a.SetFileName(Path("skip.zip"));
+  a.SetBaseDir(Path("out"));
+  a.SetPassword("wrong");
+  a.Open();
+  std::vector<std::string> log;
+  a.OnPassword = [&](TZipBaseArchiver*, const std::string& name, std::string&, bool& skip) {
+    log.push_back("password " + name);
+    skip = true;
+  };
+  a.OnProcessFileFailure = [&](TZipBaseArchiver*, const std::string& name, TZipProcessOperation, int native, int,
+                               const std::string& message, TZipAction&) {
+    log.push_back("failure " + name + " " + std::to_string(native));
+    EXPECT_EQ(message, "Archiver: Invalid size or check sum of file or unsupported compression format - "
+                       "Native error: 00008");
+  };
+  a.ExtractMatching();
+  const std::vector<std::string> expected = {
+      "password secret.txt",  "failure damaged.txt 8", "password secret2.txt",
+      "failure outside.txt 8", "password secret3.txt", "failure short.txt 8"};
+  EXPECT_EQ(log, expected);
+  for (const char* name : {"secret.txt", "damaged.txt", "secret2.txt", "outside.txt", "secret3.txt", "short.txt"})
+    EXPECT_FALSE(test::Exists(Out(name))) << name;
+  EXPECT_EQ(test::ReadFile(Out("fine.txt")), "fine");
+}
+
+// A symbolic link at the destination is replaced as a link: what it points to, outside the base
+// folder, is never opened, changed or created, and a link where a folder belongs is refused.
+TEST_F(ZipExtractTest, SymbolicLinksAtTheDestinationAreNeverFollowed) {
+  RawZip zip;
+  zip.entries.push_back({.name = "to-file.txt", .data = "new file"});
+  zip.entries.push_back({.name = "to-folder", .data = "new folder"});
+  zip.entries.push_back({.name = "dangling.txt", .data = "new dangling"});
+  zip.entries.push_back({.name = "linked/inner.txt", .data = "inner"});
+  zip.entries.push_back({.name = "real/linked/deep.txt", .data = "deep"});
+  zip.entries.push_back({.name = "plain.txt", .data = "plain"});
+  test::WriteFile(Path("outside/target.txt"), "keep me");
+  ASSERT_EQ(::chmod(Path("outside/target.txt").c_str(), 0444), 0);
+
+  struct Mode {
+    const char* what;
+    TZipOverwriteMode overwrite;
+    bool replace_read_only;
+    bool replaced;  // the links at file names are replaced by files
+  };
+  for (Mode mode : {Mode{"always", omAlways, true, true}, Mode{"never", omNever, true, false},
+                    Mode{"always, read-only kept", omAlways, false, true}}) {
+    SCOPED_TRACE(mode.what);
+    std::filesystem::remove_all(Out(""));
+    ASSERT_TRUE(ForceDirectories(Out("real")));
+    ASSERT_EQ(::symlink(Path("outside/target.txt").c_str(), Out("to-file.txt").c_str()), 0);
+    ASSERT_EQ(::symlink(Path("outside").c_str(), Out("to-folder").c_str()), 0);
+    ASSERT_EQ(::symlink(Path("outside/created.txt").c_str(), Out("dangling.txt").c_str()), 0);
+    ASSERT_EQ(::symlink(Path("outside").c_str(), Out("linked").c_str()), 0);
+    ASSERT_EQ(::symlink(Path("outside").c_str(), Out("real/linked").c_str()), 0);
+    auto a = Open(zip);
+    a->Options().OverwriteMode = mode.overwrite;
+    a->Options().ReplaceReadOnly = mode.replace_read_only;
+    std::vector<std::string> failures;
+    a->OnProcessFileFailure = [&](TZipBaseArchiver*, const std::string& name, TZipProcessOperation, int native,
+                                  int, const std::string& message, TZipAction&) {
+      failures.push_back(name + " " + std::to_string(native) + " " + message);
+    };
+    a->ExtractMatching();
+    const std::vector<std::string> expected = {
+        "linked\\inner.txt 20 Archiver: Cannot create directory \"" + Out("linked/") +
+            "\" - Native error: 00020",
+        "real\\linked\\deep.txt 20 Archiver: Cannot create directory \"" + Out("real/linked/") +
+            "\" - Native error: 00020"};
+    EXPECT_EQ(failures, expected);
+    struct stat st {};
+    ASSERT_EQ(::lstat(Out("to-file.txt").c_str(), &st), 0);
+    EXPECT_EQ(S_ISREG(st.st_mode), mode.replaced);
+    ASSERT_EQ(::lstat(Out("to-folder").c_str(), &st), 0);
+    EXPECT_EQ(S_ISREG(st.st_mode), mode.replaced);
+    ASSERT_EQ(::lstat(Out("dangling.txt").c_str(), &st), 0);
+    EXPECT_EQ(S_ISREG(st.st_mode), mode.replaced);
+    if (mode.replaced) {
+      EXPECT_EQ(test::ReadFile(Out("to-file.txt")), "new file");
+      EXPECT_EQ(test::ReadFile(Out("to-folder")), "new folder");
+      EXPECT_EQ(test::ReadFile(Out("dangling.txt")), "new dangling");
+    }
+    EXPECT_EQ(test::ReadFile(Out("plain.txt")), "plain");
+    // Outside the base folder nothing changed.
+    ASSERT_EQ(::stat(Path("outside/target.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+    EXPECT_EQ(test::ReadFile(Path("outside/target.txt")), "keep me");
+    std::vector<std::string> outside;
+    for (const auto& e : std::filesystem::directory_iterator(Path("outside")))
+      outside.push_back(e.path().filename().string());
+    EXPECT_EQ(outside, std::vector<std::string>{"target.txt"});
+  }
+}
+
+// A cancel from the file progress event still fires the matching overall progress event.
+TEST_F(ZipExtractTest, CancelFromFileProgressFiresTheOverallProgressToo) {
+  RawZip zip;
+  zip.entries.push_back({.name = "one.txt", .data = std::string(3000, '1')});
+  zip.entries.push_back({.name = "two.txt", .data = std::string(3000, '2')});
+  for (bool cancel_in_file : {true, false}) {
+    SCOPED_TRACE(cancel_in_file ? "file event cancels" : "overall event cancels");
+    auto a = Open(zip);
+    std::vector<std::string> log;
+    a->OnFileProgress = [&](TZipBaseArchiver*, const std::string& name, double progress, TZipProcessOperation,
+                            TZipProgressPhase phase, bool& cancel) {
+      log.push_back("file " + name + " " + std::to_string(phase) + " " + std::to_string(static_cast<int>(progress)));
+      if (phase == ppProcess && cancel_in_file) cancel = true;
+    };
+    a->OnOverallProgress = [&](TZipBaseArchiver*, double progress, TZipProcessOperation, TZipProgressPhase phase,
+                               bool& cancel) {
+      log.push_back("overall " + std::to_string(phase) + " " + std::to_string(static_cast<int>(progress)));
+      if (phase == ppProcess && !cancel_in_file) cancel = true;
+    };
+    a->ExtractMatching();
+    const std::vector<std::string> expected = {"overall 0 0", "file one.txt 0 0", "file one.txt 1 0",
+                                               "overall 1 0", "file one.txt 2 100", "overall 2 100"};
+    EXPECT_EQ(log, expected);
+    EXPECT_FALSE(test::Exists(Out("one.txt")));
+    EXPECT_FALSE(test::Exists(Out("two.txt")));
+  }
 }
 
 }  // namespace

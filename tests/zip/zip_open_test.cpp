@@ -130,6 +130,60 @@ TEST_F(ZipOpenTest, SelfExtractorOffsetsAreNotShiftedAgain) {
   EXPECT_EQ(test::ReadFile(Path("out/sub/b.txt")), std::string(5000, 'b'));
 }
 
+// The prefix comes from where the first listed entry's local header really is against the offset
+// the directory stores for it, whatever order the directory lists the entries in.
+TEST_F(ZipOpenTest, PrefixDoesNotDependOnTheOrderOfTheDirectory) {
+  struct Case {
+    const char* what;
+    std::string prefix;
+    bool offsets_include_prefix;
+    std::vector<size_t> order;
+    int64_t prefix_size;
+  };
+  const std::vector<Case> cases = {
+      {"directory in reverse order", std::string(1000, 'X'), false, {3, 2, 1, 0}, 1000},
+      {"a folder entry listed first", std::string(1000, 'X'), false, {2, 0, 3, 1}, 1000},
+      {"first file entry lies beyond the prefix's length", std::string(1000, 'X'), false, {1, 3, 0, 2}, 1000},
+      {"offsets already count the prefix", std::string(1000, 'S'), true, {3, 2, 1, 0}, 1000},
+      {"no prefix", "", false, {3, 1, 2, 0}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RawZip zip;
+    zip.entries.push_back({.name = "big.bin", .data = std::string(3000, 'g'), .method = 0});
+    zip.entries.push_back({.name = "a.txt", .data = "alpha\n"});
+    zip.entries.push_back({.name = "empty/", .data = "", .method = 0, .external_attributes = 0x10});
+    zip.entries.push_back({.name = "sub/b.txt", .data = std::string(5000, 'b')});
+    zip.prefix = c.prefix;
+    zip.offsets_include_prefix = c.offsets_include_prefix;
+    zip.central_order = c.order;
+    std::string bytes = zip.Build();
+    test::WriteFile(Path("order.zip"), bytes);
+    auto a = OpenArchive("order.zip");
+    EXPECT_EQ(a->PrefixSize(), c.prefix_size);
+    // Every file entry's offset points at its own local header.
+    for (int i = 0; i < a->FileCount(); ++i) {
+      const TDirItem& item = a->Item(i);
+      if (item.IsDirectory()) continue;
+      uint64_t at = item.EffectiveLocalHeaderOffset();
+      ASSERT_LT(at + 30 + item.FileName.size(), bytes.size());
+      EXPECT_EQ(bytes.substr(at, 4), std::string("PK\3\4", 4)) << item.FileName;
+      EXPECT_EQ(bytes.substr(at + 30, item.FileName.size()), item.FileName);
+    }
+    std::vector<int> natives;
+    a->OnProcessFileFailure = [&](TZipBaseArchiver*, const std::string&, TZipProcessOperation, int native, int,
+                                  const std::string&, TZipAction&) { natives.push_back(native); };
+    std::string out = Path(std::string("out-") + std::to_string(&c - cases.data()));
+    a->SetBaseDir(out);
+    a->ExtractMatching();
+    EXPECT_TRUE(natives.empty());
+    EXPECT_EQ(test::ReadFile(out + "/big.bin"), std::string(3000, 'g'));
+    EXPECT_EQ(test::ReadFile(out + "/a.txt"), "alpha\n");
+    EXPECT_EQ(test::ReadFile(out + "/sub/b.txt"), std::string(5000, 'b'));
+    EXPECT_TRUE(DirectoryExists(out + "/empty"));
+  }
+}
+
 TEST_F(ZipOpenTest, PrefixWithDataDescriptorOnTheFirstEntry) {
   RawZip zip;
   zip.entries.push_back({.name = "dd.txt", .data = "described later", .data_descriptor = true});

@@ -145,10 +145,11 @@ class RawZip {
   std::string prefix;              // bytes in front of the archive
   bool offsets_include_prefix = false;
   int64_t count_override = -1;     // end record entry count
+  std::vector<size_t> central_order{};  // directory order as indexes into entries; empty: file order
 
   std::string Build() const {
     std::string out = prefix;
-    std::string central;
+    std::vector<std::string> records;  // central directory record of each entry
     for (const RawEntry& e : entries) {
       uint16_t flags = e.flags;
       std::string packed = e.method == 8 ? RawDeflate(e.data) : e.data;
@@ -217,7 +218,13 @@ class RawZip {
       Put16(c, 0);
       Put32(c, e.external_attributes);
       Put32(c, e.zip64_central ? 0xFFFFFFFF : offset);
-      central += c + e.name + cextra;
+      records.push_back(c + e.name + cextra);
+    }
+    std::string central;
+    if (central_order.empty()) {
+      for (const std::string& r : records) central += r;
+    } else {
+      for (size_t i : central_order) central += records.at(i);
     }
     uint32_t cd_offset = static_cast<uint32_t>(out.size() - (offsets_include_prefix ? 0 : prefix.size()));
     out += central;
