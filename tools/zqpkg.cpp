@@ -1,12 +1,14 @@
 // zqpkg: lists, extracts and creates installation packages through the archive component.
 // Terminal text is UTF-8; inside, names and paths are code page 1252.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -30,8 +32,25 @@ struct UsageError {
   std::string message;
 };
 
+// The progress line of extract, when one is on the terminal: cleared before anything else is
+// written there, so that a message never runs into it.
+bool g_progress_line_shown = false;
+
+void ClearProgressLine() {
+  if (!g_progress_line_shown) return;
+  std::cerr << "\r\033[K" << std::flush;
+  g_progress_line_shown = false;
+}
+
 void PrintError(const std::string& message_1252) {
+  ClearProgressLine();
   std::cerr << "zqpkg: " << Cp1252ToUtf8(message_1252) << '\n';
+}
+
+// Said on stderr by list and extract when the directory was rebuilt from local headers.
+void WarnIfRebuilt(const zq::TZipArchiver& archiver) {
+  if (archiver.Rebuilt())
+    PrintError("the archive's directory is missing or damaged; entries were found by scanning and some may be missing");
 }
 
 // Command-line text (UTF-8) to the components' code page; a character 1252 lacks is a usage error.
@@ -78,6 +97,7 @@ int List(const std::string& archive_utf8, bool json) {
     PrintError(e.Message());
     return kUsage;
   }
+  if (!json) WarnIfRebuilt(archiver);
   if (json) {
     nlohmann::ordered_json doc;
     doc["prefix_size"] = archiver.PrefixSize();
@@ -121,7 +141,55 @@ int List(const std::string& archive_utf8, bool json) {
 
 struct ExtractArgs {
   std::string password, mask = "*.*", exclude, overwrite = "always", archive, dest;
-  bool no_recurse = false;
+  bool no_recurse = false, quiet = false, verbose = false;
+};
+
+std::string MiB(uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  return text;
+}
+
+// Progress of extract on a terminal: entries and bytes done out of the selection's totals, on one
+// line redrawn with a carriage return, only when what it shows changes.
+class ProgressLine {
+ public:
+  ProgressLine(int entries, uint64_t bytes) : entries_total_(entries), bytes_total_(bytes) {}
+
+  void EntryStarted(uint64_t size) { current_size_ = size; }
+  void Advance(double percent) {
+    Draw(bytes_done_ + static_cast<uint64_t>(static_cast<double>(current_size_) * percent / 100.0));
+  }
+  void EntryEnded() {
+    ++entries_done_;
+    bytes_done_ += current_size_;
+    current_size_ = 0;
+    Draw(bytes_done_);
+  }
+  void Finish() {
+    if (!g_progress_line_shown) return;
+    std::cerr << '\n' << std::flush;
+    g_progress_line_shown = false;
+  }
+
+ private:
+  void Draw(uint64_t bytes) {
+    bytes = std::min(bytes, bytes_total_);
+    char text[160];
+    int permille = bytes_total_ == 0 ? 1000 : static_cast<int>(bytes * 1000 / bytes_total_);
+    std::snprintf(text, sizeof text, "\rzqpkg: %d/%d entries, %s of %s (%d%%)", entries_done_, entries_total_,
+                  MiB(bytes).c_str(), MiB(bytes_total_).c_str(), permille / 10);
+    if (g_progress_line_shown && last_ == text) return;
+    last_ = text;
+    std::cerr << text << "\033[K" << std::flush;
+    g_progress_line_shown = true;
+  }
+
+  int entries_total_;
+  uint64_t bytes_total_;
+  int entries_done_ = 0;
+  uint64_t bytes_done_ = 0, current_size_ = 0;
+  std::string last_;
 };
 
 int Extract(const ExtractArgs& args) {
@@ -137,18 +205,21 @@ int Extract(const ExtractArgs& args) {
   else options.OverwriteMode = zq::omIfOlder;
 
   int failures = 0;
+  bool entry_failed = false;
   // Nobody is asked: a failed password check skips the entry, a failed file is reported and
   // ignored.
   archiver.OnPassword = [&](zq::TZipBaseArchiver*, const std::string& name, std::string&, bool& skip) {
     skip = true;
     PrintError(name + ": wrong password");
     ++failures;
+    entry_failed = true;
   };
   archiver.OnProcessFileFailure = [&](zq::TZipBaseArchiver*, const std::string&, zq::TZipProcessOperation,
                                       int, int, const std::string& message, zq::TZipAction& action) {
     PrintError(message);
     action = zq::fxaIgnore;
     ++failures;
+    entry_failed = true;
   };
   try {
     OpenExisting(archiver, archive);
@@ -156,12 +227,61 @@ int Extract(const ExtractArgs& args) {
     PrintError(e.Message());
     return kUsage;
   }
+  WarnIfRebuilt(archiver);
+
+  // The selection's size, for the progress line; the events keep it up to date.
+  std::unique_ptr<ProgressLine> progress;
+  if (!args.quiet && ::isatty(STDERR_FILENO)) {
+    int entries = 0;
+    uint64_t bytes = 0;
+    zq::TZipArchiveItem item;
+    for (bool found = archiver.FindFirst(mask, item, 0x28BF, exclude); found; found = archiver.FindNext(item)) {
+      ++entries;
+      bytes += static_cast<uint64_t>(item.UncompressedSize);
+    }
+    progress = std::make_unique<ProgressLine>(entries, bytes);
+  }
+  int current = -1;
+  archiver.OnFileProgress = [&](zq::TZipBaseArchiver*, const std::string& name, double percent,
+                                zq::TZipProcessOperation, zq::TZipProgressPhase phase, bool&) {
+    if (phase == zq::ppStart) {
+      entry_failed = false;
+      ++current;
+      // Entries are processed in directory order; find this one's size by its name.
+      for (; current < archiver.FileCount(); ++current) {
+        const zq::TDirItem& entry = archiver.Item(current);
+        std::string stored = entry.FileName;
+        std::replace(stored.begin(), stored.end(), '/', '\\');
+        if (entry.Selected && stored == name) break;
+      }
+      if (progress && current < archiver.FileCount())
+        progress->EntryStarted(archiver.Item(current).EffectiveUncompressedSize());
+    } else if (phase == zq::ppProcess) {
+      if (progress) progress->Advance(percent);
+    } else {
+      if (args.verbose && !entry_failed) {
+        std::string shown = name;
+        std::replace(shown.begin(), shown.end(), '\\', '/');
+        ClearProgressLine();
+        std::cout << Cp1252ToUtf8(shown) << std::endl;
+      }
+      if (progress) progress->EntryEnded();
+    }
+  };
+  archiver.OnProcessFileFailure = [&, report = archiver.OnProcessFileFailure](
+                                      zq::TZipBaseArchiver* sender, const std::string& name,
+                                      zq::TZipProcessOperation operation, int native, int code,
+                                      const std::string& message, zq::TZipAction& action) {
+    report(sender, name, operation, native, code, message, action);
+    if (progress) progress->EntryEnded();  // a failed entry is done too
+  };
   try {
     archiver.ExtractMatching(mask, 0x28BF, exclude);
   } catch (const zq::Exception& e) {
     PrintError(e.Message());
     ++failures;
   }
+  if (progress) progress->Finish();
   archiver.Close();
   return failures == 0 ? kOk : kFailed;
 }
@@ -234,7 +354,7 @@ int Create(const std::string& password_utf8, bool store, const std::string& arch
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"zqpkg: list, extract and create installation packages"};
+  CLI::App app{"zqpkg: list, extract and create installation packages", "zqpkg"};
   app.require_subcommand(1);
   app.set_version_flag("--version", "zqpkg " ZQ_VERSION);
 
@@ -250,6 +370,8 @@ int main(int argc, char** argv) {
   extract->add_option("--mask", ex.mask, "File mask (default *.*)");
   extract->add_option("--exclude", ex.exclude, "Exclusion mask");
   extract->add_flag("--no-recurse", ex.no_recurse, "Only entries in the mask's folder");
+  extract->add_flag("--quiet", ex.quiet, "No progress line on a terminal (errors are still reported)");
+  extract->add_flag("--verbose", ex.verbose, "Print each entry's name on stdout as it is extracted");
   extract->add_option("--overwrite", ex.overwrite, "always|never|ifnewer|ifolder")
       ->check(CLI::IsMember({"always", "never", "ifnewer", "ifolder"}));
   extract->add_option("ARCHIVE", ex.archive, "Archive file")->required();

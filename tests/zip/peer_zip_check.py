@@ -1,12 +1,17 @@
 #!/usr/bin/env python3
 """Runs the peer readers' test archives (Go's and libzip's, with the outcomes their own tests
 expect) through zqpkg and prints one line per case: the peer's expectation, what zqpkg did, and
-whether they agree. Usage: peer_zip_check.py ZQPKG [PEER_DIR]. docs/peer-zip.md explains every
-case that differs."""
+whether they agree. Usage: peer_zip_check.py ZQPKG [PEER_DIR]. PEER_DIR defaults to
+$ZQ_PEER_ZIP_DIR, else to shared/peer-zip beside the checkout. Exits 1 when it finds no archive
+there, so that a check of nothing never passes. docs/peer-zip.md explains every case that differs."""
 import json, os, shutil, subprocess, sys, tempfile
 
+if len(sys.argv) < 2:
+    sys.exit('usage: peer_zip_check.py ZQPKG [PEER_DIR]')
 ZQPKG = sys.argv[1]
-PEER = sys.argv[2] if len(sys.argv) > 2 else '/work/shared/peer-zip'
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+PEER = (sys.argv[2] if len(sys.argv) > 2 else
+        os.environ.get('ZQ_PEER_ZIP_DIR') or os.path.join(os.path.dirname(SOURCE), 'shared', 'peer-zip'))
 WORK = tempfile.mkdtemp(prefix='peerzip-')
 
 
@@ -192,3 +197,5 @@ for r in rows:
     print(' | '.join(r))
 print('# %d cases, %d differ' % (len(rows), sum(r[4] != 'same' for r in rows)))
 shutil.rmtree(WORK, ignore_errors=True)
+if not rows:
+    sys.exit('peer_zip_check.py: no peer archive found in %s (give PEER_DIR or set ZQ_PEER_ZIP_DIR)' % PEER)
