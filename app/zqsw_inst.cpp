@@ -74,6 +74,7 @@ TForm_Install::TForm_Install(QWidget* parent)
       settings_tbl_(std::make_unique<TDbTable>()),
       societe_tbl_(std::make_unique<TDbTable>()) {
   setObjectName("Form_Install");
+  archiver_->SetName("Archiver");  // its messages carry the "Archiver: " prefix
   setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
   setFixedSize(784, 487);
   setWindowTitle(QStringLiteral("QUORVANT Software Installer 2.0"));

@@ -156,7 +156,10 @@ class ProgressLine {
  public:
   ProgressLine(int entries, uint64_t bytes) : entries_total_(entries), bytes_total_(bytes) {}
 
-  void EntryStarted(uint64_t size) { current_size_ = size; }
+  void EntryStarted(uint64_t size) {
+    current_size_ = size;
+    Draw(bytes_done_);
+  }
   void Advance(double percent) {
     Draw(bytes_done_ + static_cast<uint64_t>(static_cast<double>(current_size_) * percent / 100.0));
   }

@@ -172,6 +172,20 @@ TEST_F(InstallRun, DamagedPackageShowsTheArchiveErrorAndKeepsButtonsDisabled) {
   EXPECT_FALSE(form->Btn_Ok->isEnabled());
 }
 
+TEST_F(InstallRun, ArchiveMessagesNameTheArchiver) {
+  MakePackage("exe");
+  ASSERT_TRUE(QDir().mkpath(Product() + "/Briskal.EXE/in the way"));
+  std::vector<std::string> messages;
+  form->Archiver().OnProcessFileFailure = [&](TZipBaseArchiver*, const std::string&, TZipProcessOperation, int,
+                                              int, const std::string& message,
+                                              TZipAction&) { messages.push_back(message); };
+  RunInstall();
+  EXPECT_EQ(form->Archiver().Name(), "Archiver");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], "Archiver: Cannot create file \"" + Product().toStdString() +
+                             "/Briskal.EXE\" - Native error: 00019");
+}
+
 TEST_F(InstallRun, AccentedFolderNamesReachTheFileSystemIntact) {
   target = root.path() + "/Société Générale";
   ASSERT_TRUE(QDir().mkpath(target));

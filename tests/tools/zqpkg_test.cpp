@@ -2,9 +2,14 @@
 // readers' test archives when they are present on this machine.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +18,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -222,12 +228,25 @@ TEST_F(ZqpkgTest, DamagedArchivesEndInMessages) {
   EXPECT_TRUE(nlohmann::json::parse(r.out)["rebuilt"].get<bool>());
 }
 
-// The other readers' test archives, where this machine has them. Every case must end in an exit
-// status the contract allows, without a crash or a write outside the destination.
+// The other readers' test archives: $ZQ_PEER_ZIP_DIR, else shared/peer-zip beside the checkout;
+// empty when neither is there.
+std::string PeerZipDir() {
+  if (const char* dir = std::getenv("ZQ_PEER_ZIP_DIR"); dir && *dir) return dir;
+  const char* source = std::getenv("ZQ_SOURCE_DIR");
+  if (!source) return "";
+  return (fs::path(source).parent_path() / "shared" / "peer-zip").string();
+}
+
+// Every peer case must end in an exit status the contract allows, without a crash or a write
+// outside the destination.
 TEST_F(ZqpkgTest, PeerArchivesNeverCrashOrEscape) {
-  const char* roots[] = {"/work/shared/peer-zip/go", "/work/shared/peer-zip/libzip"};
+  const std::string peer = PeerZipDir();
+  if (peer.empty() || !fs::is_directory(peer))
+    GTEST_SKIP() << "peer archives not found at '" << peer
+                 << "': set ZQ_PEER_ZIP_DIR or place shared/peer-zip beside the checkout";
+  const std::string roots[] = {peer + "/go", peer + "/libzip"};
   int seen = 0;
-  for (const char* root : roots) {
+  for (const std::string& root : roots) {
     if (!fs::is_directory(root)) continue;
     for (const auto& entry : fs::directory_iterator(root)) {
       std::string name = entry.path().filename().string();
@@ -243,11 +262,173 @@ TEST_F(ZqpkgTest, PeerArchivesNeverCrashOrEscape) {
       EXPECT_TRUE(x.status >= 0 && x.status <= 2) << name << ": " << x.err;
     }
   }
-  if (seen == 0) GTEST_SKIP() << "peer archives not present";
+  ASSERT_GT(seen, 0) << "no archive in " << peer;
   for (const auto& entry : fs::directory_iterator(dir_)) {
     std::string name = entry.path().filename().string();
     EXPECT_TRUE(name == "peer" || name[0] == '.') << "written outside the destinations: " << name;
   }
+}
+
+// The check script finds the peer archives beside the checkout by itself and fails on none.
+TEST_F(ZqpkgTest, PeerCheckScriptFindsTheArchivesOrFails) {
+  const char* source = std::getenv("ZQ_SOURCE_DIR");
+  if (!source || std::system("command -v python3 >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "needs python3 and ZQ_SOURCE_DIR";
+  const std::string script = Quote(std::string(source) + "/tests/zip/peer_zip_check.py");
+  fs::create_directories(P("no-peers"));
+  auto run = [&](const std::string& command) {
+    Result r;
+    int status = std::system((command + " >" + Quote(P(".out")) + " 2>" + Quote(P(".err"))).c_str());
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = Slurp(P(".out"));
+    r.err = Slurp(P(".err"));
+    return r;
+  };
+  Result r = run("python3 " + script + " " + Quote(tool_) + " " + Quote(P("no-peers")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "peer_zip_check.py: no peer archive found in " + P("no-peers") +
+                       " (give PEER_DIR or set ZQ_PEER_ZIP_DIR)\n");
+  r = run("ZQ_PEER_ZIP_DIR=" + Quote(P("no-peers")) + " python3 " + script + " " + Quote(tool_));
+  EXPECT_EQ(r.status, 1);
+
+  const std::string peer = PeerZipDir();
+  if (!fs::is_directory(peer)) GTEST_SKIP() << "peer archives not found at '" << peer << "'";
+  r = run("env -u ZQ_PEER_ZIP_DIR python3 " + script + " " + Quote(tool_));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("go | test.zip | OK + contents | opens, 2 entries; extract exit 0 | same\n"), std::string::npos)
+      << r.out.substr(0, 2000);
+}
+
+TEST_F(ZqpkgTest, HelpNamesTheProgram) {
+  Result r = Zqpkg("--help");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("Usage: zqpkg [OPTIONS] SUBCOMMAND"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(tool_), std::string::npos);
+}
+
+// A directory rebuilt from local headers is said on stderr by list's table and by extract; the
+// exit statuses and the JSON listing stay as they were.
+TEST_F(ZqpkgTest, RebuiltDirectoryIsSaidOnStderr) {
+  const std::string warning =
+      "zqpkg: the archive's directory is missing or damaged; entries were found by scanning and some may be "
+      "missing\n";
+  MakeSource();
+  ASSERT_EQ(Zqpkg("create " + Quote(P("p.zip")) + " " + Quote(P("src"))).status, 0);
+  std::string bytes = Slurp(P("p.zip"));
+  size_t central = bytes.find("PK\1\2");
+  ASSERT_NE(central, std::string::npos);
+  size_t last_local = bytes.rfind("PK\3\4", central);
+  // The end cut off inside the last entry's data: its directory and part of it are lost.
+  Spit(P("cut.zip"), bytes.substr(0, last_local + 40));
+  Result r = Zqpkg("list " + Quote(P("cut.zip")));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, warning);
+  r = Zqpkg("list --json " + Quote(P("cut.zip")));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(nlohmann::json::parse(r.out)["rebuilt"].get<bool>());
+  r = Zqpkg("extract --mask a.txt " + Quote(P("cut.zip")) + " " + Quote(P("out")));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, warning);
+  EXPECT_EQ(Slurp(P("out/a.txt")), "alpha\n");
+  // An intact archive says nothing.
+  r = Zqpkg("list " + Quote(P("p.zip")));
+  EXPECT_EQ(r.err, "");
+  r = Zqpkg("extract " + Quote(P("p.zip")) + " " + Quote(P("whole")));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+}
+
+// Runs zqpkg with its stderr on a pseudo-terminal (stdout to a file); every read has a bound.
+Result RunOnTerminal(const std::string& tool, const std::vector<std::string>& args, const std::string& out_file) {
+  Result r;
+  int master = -1, slave = -1;
+  if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+    ADD_FAILURE() << "no pseudo-terminal";
+    return r;
+  }
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(master);
+    int out = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int in = ::open("/dev/null", O_RDONLY);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(slave, 2);
+    std::vector<char*> argv{const_cast<char*>(tool.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(tool.c_str(), argv.data());
+    ::_exit(127);
+  }
+  ::close(slave);
+  char buf[4096];
+  for (int idle = 0; idle < 300;) {  // at most 30 s without output
+    pollfd p{master, POLLIN, 0};
+    int ready = ::poll(&p, 1, 100);
+    if (ready == 0) {
+      ++idle;
+      continue;
+    }
+    ssize_t n = ::read(master, buf, sizeof buf);
+    if (n <= 0) break;  // EIO once the child has closed the terminal
+    r.err.append(buf, static_cast<size_t>(n));
+    idle = 0;
+  }
+  ::close(master);
+  int status = 0;
+  pid_t ended = 0;
+  for (int tries = 0; tries < 3000 && (ended = ::waitpid(pid, &status, WNOHANG)) == 0; ++tries)
+    ::usleep(10000);  // at most 30 s for the process to end once the terminal is closed
+  if (ended == 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    ADD_FAILURE() << "zqpkg did not end";
+  }
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = Slurp(out_file);
+  return r;
+}
+
+TEST_F(ZqpkgTest, ExtractShowsProgressOnlyOnATerminal) {
+  MakeSource();
+  ASSERT_EQ(Zqpkg("create --password pw " + Quote(P("p.zip")) + " " + Quote(P("src"))).status, 0);
+  // A terminal: one line redrawn with carriage returns, ended by a new line.
+  Result r = RunOnTerminal(tool_, {"extract", "--password", "pw", P("p.zip"), P("t1")}, P(".tout"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.find("\rzqpkg: 0/5 entries, 0.0 MiB of 0.1 MiB (0%)"), 0u) << r.err;
+  const std::string last = "\rzqpkg: 5/5 entries, 0.1 MiB of 0.1 MiB (100%)\033[K\r\n";  // the terminal adds \r
+  ASSERT_GE(r.err.size(), last.size());
+  EXPECT_EQ(r.err.substr(r.err.size() - last.size()), last) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
+  EXPECT_EQ(Slurp(P("t1/sub/b.txt")), std::string(100000, 'b'));
+
+  // --quiet: nothing on the terminal.
+  r = RunOnTerminal(tool_, {"extract", "--quiet", "--password", "pw", P("p.zip"), P("t2")}, P(".tout"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "");
+
+  // A failure is written on a line of its own, the progress line cleared first.
+  r = RunOnTerminal(tool_, {"extract", "--password", "wrong", "--mask", "a.txt", P("p.zip"), P("t3")}, P(".tout"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("\r\033[Kzqpkg: a.txt: wrong password\r\n"), std::string::npos) << r.err;
+
+  // --verbose: every entry on stdout as it is extracted, the failed ones not; nothing else on a
+  // stderr that is not a terminal.
+  r = Zqpkg("extract --verbose --password pw " + Quote(P("p.zip")) + " " + Quote(P("t4")));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "a.txt\ncaf\xC3\xA9.txt\nempty/\nsub/\nsub/b.txt\n");
+  EXPECT_EQ(r.err, "");
+  fs::create_directories(P("t5/a.txt/in the way"));
+  r = Zqpkg("extract --verbose --password pw --mask '*.txt' " + Quote(P("p.zip")) + " " + Quote(P("t5")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "caf\xC3\xA9.txt\nsub/b.txt\n");
+  // Without a terminal and without --verbose, extract prints nothing at all.
+  r = Zqpkg("extract --password pw " + Quote(P("p.zip")) + " " + Quote(P("t6")));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out + r.err, "");
 }
 
 }  // namespace
