@@ -3,16 +3,17 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <optional>
 
 #include "platform/codepage.h"
 #include "platform/file_system.h"
 #include "zip/zip_crypto.h"
 #include "zip/zip_format.h"
+#include "zip/zip_inflater.h"
 #include "zip/zip_mask.h"
 
 namespace zq {
@@ -579,15 +580,8 @@ bool TZipBaseArchiver::DecodeEntry(int index, TStream& out) {
   const uint64_t expected_size = entry.EffectiveUncompressedSize();
   std::vector<uint8_t> input(static_cast<size_t>(std::min<int64_t>(kInputChunk, std::max<int64_t>(compressed, 1))) + 2);
   std::vector<uint8_t> output(deflated ? kOutputBuffer : 0);
-  z_stream zs{};
-  if (deflated && inflateInit(&zs) != Z_OK) return false;
-  struct InflateEnd {
-    z_stream* zs;
-    bool active;
-    ~InflateEnd() {
-      if (active) inflateEnd(zs);
-    }
-  } inflate_end{&zs, deflated};
+  std::optional<TZipInflater> inflater;
+  if (deflated) inflater.emplace();
 
   uint32_t crc = 0;
   uint64_t out_count = 0;
@@ -600,16 +594,6 @@ bool TZipBaseArchiver::DecodeEntry(int index, TStream& out) {
     out_count += n;
     return true;
   };
-
-  if (deflated) {
-    // Raw deflate data behind a zlib stream header; the Adler-32 trailer is never checked.
-    static const uint8_t kZlibHeader[2] = {0x78, 0x01};
-    zs.next_in = const_cast<Bytef*>(kZlibHeader);
-    zs.avail_in = 2;
-    zs.next_out = output.data();
-    zs.avail_out = static_cast<uInt>(output.size());
-    if (inflate(&zs, Z_NO_FLUSH) < 0 && zs.avail_in != 0) return false;
-  }
 
   uint64_t available_memory = 0;  // asked only when a chunk is large enough to be halved
   int64_t consumed = 0;
@@ -631,21 +615,29 @@ bool TZipBaseArchiver::DecodeEntry(int index, TStream& out) {
     stream_->ReadBuffer(input.data(), chunk);
     if (encrypted) crypto.Decrypt(input.data(), static_cast<size_t>(chunk));
     if (deflated) {
-      zs.next_in = input.data();
-      zs.avail_in = static_cast<uInt>(chunk);
-      do {
-        zs.next_out = output.data();
-        zs.avail_out = static_cast<uInt>(output.size());
-        int result = inflate(&zs, Z_NO_FLUSH);
-        size_t produced = output.size() - zs.avail_out;
-        if (result < 0 && result != Z_BUF_ERROR) return false;
+      const uint8_t* in = input.data();
+      size_t in_left = static_cast<size_t>(chunk);
+      for (;;) {
+        uint8_t* out_at = output.data();
+        size_t out_left = output.size();
+        const size_t in_before = in_left;
+        TZipInflater::Result result = inflater->Inflate(in, in_left, out_at, out_left);
+        const size_t produced = output.size() - out_left;
+        if (result == TZipInflater::Result::kError) return false;
         if (!emit(output.data(), produced)) return false;
-        if (result == Z_STREAM_END) {
+        if (result == TZipInflater::Result::kEnd) {
+          // Four or more bytes of the entry behind the end of the deflate data are garbage (zlib
+          // would take them for its Adler-32 trailer and fail): the entry fails with either decoder.
+          const int64_t behind = static_cast<int64_t>(in_left + inflater->TakenBehindTheEnd()) +
+                                 (compressed - consumed - chunk);
+          if (behind >= 4) return false;
           stream_end = true;
           break;
         }
-        if (result == Z_BUF_ERROR && produced == 0) break;
-      } while (zs.avail_in > 0 || zs.avail_out == 0);
+        // Go on while input is left or the output filled up; stop when nothing moved.
+        if (in_left == 0 && out_left != 0) break;
+        if (produced == 0 && in_left == in_before) break;
+      }
     } else {
       if (!emit(input.data(), static_cast<size_t>(chunk))) return false;
     }

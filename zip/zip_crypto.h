@@ -41,7 +41,8 @@ class TZipCrypto {
   uint32_t key0_ = 0, key1_ = 0, key2_ = 0;
 };
 
-// The ZIP CRC-32 of a buffer, continuing from crc (0 to start), through zlib.
+// The ZIP CRC-32 of a buffer, continuing from crc (0 to start), through ISA-L where the build has
+// it, through zlib otherwise.
 uint32_t ZipCrc32(uint32_t crc, const void* data, size_t count);
 
 }  // namespace zq
