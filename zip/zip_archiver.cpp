@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <optional>
 
 #include "platform/codepage.h"
 #include "platform/file_system.h"
@@ -22,6 +21,7 @@ namespace {
 
 constexpr int64_t kInputChunk = 1048576;
 constexpr size_t kOutputBuffer = 256 * 1024;  // inflate output, written out whenever it fills
+constexpr int64_t kMemoryAskInterval = 16 << 20;
 
 std::mutex g_interaction_mutex;
 std::shared_ptr<TZipInteraction> g_interaction;
@@ -338,6 +338,16 @@ void TZipBaseArchiver::ExtractMatching(const std::string& mask, int search_attr,
 
 void TZipBaseArchiver::ProcessSelected() {
   std::lock_guard<std::recursive_mutex> lock(ZipProcessLock());
+  // The decoding buffers live for one operation, also when it ends in an exception.
+  struct FreeBuffers {
+    TZipBaseArchiver& a;
+    ~FreeBuffers() {
+      a.input_buffer_ = {};
+      a.output_buffer_ = {};
+      a.inflater_.reset();
+      a.available_memory_ = 0;
+    }
+  } free_buffers{*this};
   processed_number_ = 0;
   cancel_ = false;
   progress_enabled_ = true;
@@ -578,10 +588,17 @@ bool TZipBaseArchiver::DecodeEntry(int index, TStream& out) {
 
   const bool deflated = cd.CompressionMethod == 8;
   const uint64_t expected_size = entry.EffectiveUncompressedSize();
-  std::vector<uint8_t> input(static_cast<size_t>(std::min<int64_t>(kInputChunk, std::max<int64_t>(compressed, 1))) + 2);
-  std::vector<uint8_t> output(deflated ? kOutputBuffer : 0);
-  std::optional<TZipInflater> inflater;
-  if (deflated) inflater.emplace();
+  const size_t input_size = static_cast<size_t>(std::min<int64_t>(kInputChunk, std::max<int64_t>(compressed, 1))) + 2;
+  if (input_buffer_.size() < input_size) input_buffer_.resize(input_size);
+  std::vector<uint8_t>& input = input_buffer_;
+  if (deflated && output_buffer_.size() < kOutputBuffer) output_buffer_.resize(kOutputBuffer);
+  std::vector<uint8_t>& output = output_buffer_;
+  TZipInflater* inflater = nullptr;
+  if (deflated) {
+    if (inflater_) inflater_->Reset();
+    else inflater_ = std::make_unique<TZipInflater>();
+    inflater = inflater_.get();
+  }
 
   uint32_t crc = 0;
   uint64_t out_count = 0;
@@ -595,7 +612,6 @@ bool TZipBaseArchiver::DecodeEntry(int index, TStream& out) {
     return true;
   };
 
-  uint64_t available_memory = 0;  // asked only when a chunk is large enough to be halved
   int64_t consumed = 0;
   bool stream_end = false;
   while (consumed < compressed && !stream_end) {
@@ -608,9 +624,14 @@ bool TZipBaseArchiver::DecodeEntry(int index, TStream& out) {
       }
     }
     int64_t chunk = std::min<int64_t>(kInputChunk, compressed - consumed);
-    if (chunk >= 512 && available_memory == 0) available_memory = AvailablePhysicalMemory();
-    while (chunk >= 512 && available_memory > 0 &&
-           EstimateOutput(local.UncompressedSize, local.CompressedSize, chunk) >= available_memory / 20)
+    // Asked only when a chunk is large enough to be halved, and again after every 16 MiB read.
+    if (chunk >= 512 && (available_memory_ == 0 || read_since_memory_asked_ >= kMemoryAskInterval)) {
+      available_memory_ = AvailablePhysicalMemory();
+      read_since_memory_asked_ = 0;
+    }
+    read_since_memory_asked_ += chunk;
+    while (chunk >= 512 && available_memory_ > 0 &&
+           EstimateOutput(local.UncompressedSize, local.CompressedSize, chunk) >= available_memory_ / 20)
       chunk /= 2;
     stream_->ReadBuffer(input.data(), chunk);
     if (encrypted) crypto.Decrypt(input.data(), static_cast<size_t>(chunk));

@@ -109,6 +109,7 @@ std::shared_ptr<TZipInteraction> ZipInteraction();
 std::recursive_mutex& ZipProcessLock();
 
 class TZipBaseArchiver;
+class TZipInflater;
 
 using TZipOverallProgressEvent = std::function<void(TZipBaseArchiver* Sender, double Progress,
                                                     TZipProcessOperation Operation,
@@ -253,6 +254,12 @@ class TZipBaseArchiver {
   bool skip_file_ = false;
   bool progress_enabled_ = false;
   std::string current_name_;  // entry being decoded, "\\" separators
+  // Kept from entry to entry of one processing operation, freed at its end.
+  std::vector<uint8_t> input_buffer_, output_buffer_;
+  std::unique_ptr<TZipInflater> inflater_;
+  // Available physical memory, asked again once this many bytes of entry data were read.
+  uint64_t available_memory_ = 0;
+  int64_t read_since_memory_asked_ = 0;
 };
 
 class TZipArchiver : public TZipBaseArchiver {

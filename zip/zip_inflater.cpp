@@ -27,6 +27,12 @@ TZipInflater::TZipInflater() : state_(std::make_unique<State>()) {
 
 TZipInflater::~TZipInflater() = default;
 
+void TZipInflater::Reset() {
+  isal_inflate_reset(&state_->isal);
+  state_->isal.crc_flag = ISAL_DEFLATE;
+  state_->ended = false;
+}
+
 TZipInflater::Result TZipInflater::Inflate(const uint8_t*& in, size_t& in_left, uint8_t*& out,
                                            size_t& out_left) {
   if (state_->ended) return Result::kEnd;
@@ -69,6 +75,12 @@ TZipInflater::TZipInflater() : state_(std::make_unique<State>()) {
 }
 
 TZipInflater::~TZipInflater() { inflateEnd(&state_->zs); }
+
+void TZipInflater::Reset() {
+  inflateReset(&state_->zs);
+  state_->header_given = false;
+  state_->ended = false;
+}
 
 TZipInflater::Result TZipInflater::Inflate(const uint8_t*& in, size_t& in_left, uint8_t*& out,
                                            size_t& out_left) {

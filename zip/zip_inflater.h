@@ -22,6 +22,9 @@ class TZipInflater {
   TZipInflater(const TZipInflater&) = delete;
   TZipInflater& operator=(const TZipInflater&) = delete;
 
+  // Starts a new stream, keeping the memory of the last one.
+  void Reset();
+
   // Decodes from [in, in + in_left) into [out, out + out_left); advances the pointers and lowers
   // the counts by what was consumed and produced.
   Result Inflate(const uint8_t*& in, size_t& in_left, uint8_t*& out, size_t& out_left);
