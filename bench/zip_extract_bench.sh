@@ -77,23 +77,36 @@ PY
 (cd "$work/small" && zip -q -r -6 "$work/small.zip" .)
 rm -rf "$work/mixed" "$work/small"
 
-# measure TOOL ARCHIVE -> "cpu_seconds kilobytes" (best user + system time of RUNS, peak RSS of
-# that run)
+# once TOOL ARCHIVE -> "cpu_seconds kilobytes" of one run (user + system time, peak RSS)
+once() {
+  local tool=$1 archive=$2 log="$work/time.log"
+  rm -rf "$work/out"
+  case "$tool" in
+    zqpkg) /usr/bin/time -f '%U %S %M' -o "$log" "$zqpkg" extract --quiet --password bench-password "$archive" "$work/out" >/dev/null ;;
+    zlib) /usr/bin/time -f '%U %S %M' -o "$log" "$zqpkg_zlib" extract --quiet --password bench-password "$archive" "$work/out" >/dev/null ;;
+    unzip) /usr/bin/time -f '%U %S %M' -o "$log" unzip -q -o -P bench-password "$archive" -d "$work/out" >/dev/null ;;
+  esac
+  awk '{print $1 + $2, $3}' "$log"
+}
+
+# measure ARCHIVE TOOL... -> one "cpu_seconds kilobytes" line per tool: the best CPU time of RUNS
+# and the peak RSS of that run. The tools take turns run by run, so that none of them always meets
+# the file system just after a large delete (which costs the next one system time).
 measure() {
-  local tool=$1 archive=$2 best="" best_rss=""
+  local archive=$1
+  shift
+  local -A best=() rss=()
   for ((r = 0; r < runs; r++)); do
-    rm -rf "$work/out"
-    local log="$work/time.log"
-    case "$tool" in
-      zqpkg) /usr/bin/time -f '%U %S %M' -o "$log" "$zqpkg" extract --quiet --password bench-password "$archive" "$work/out" >/dev/null ;;
-      zlib) /usr/bin/time -f '%U %S %M' -o "$log" "$zqpkg_zlib" extract --quiet --password bench-password "$archive" "$work/out" >/dev/null ;;
-      unzip) /usr/bin/time -f '%U %S %M' -o "$log" unzip -q -o -P bench-password "$archive" -d "$work/out" >/dev/null ;;
-    esac
-    local cpu rss
-    read -r cpu rss < <(awk '{print $1 + $2, $3}' "$log")
-    if [ -z "$best" ] || awk "BEGIN {exit !($cpu < $best)}"; then best=$cpu; best_rss=$rss; fi
+    for tool in "$@"; do
+      local cpu kb
+      read -r cpu kb < <(once "$tool" "$archive")
+      if [ -z "${best[$tool]:-}" ] || awk "BEGIN {exit !($cpu < ${best[$tool]})}"; then
+        best[$tool]=$cpu
+        rss[$tool]=$kb
+      fi
+    done
   done
-  echo "$best $best_rss"
+  for tool in "$@"; do echo "${best[$tool]} ${rss[$tool]}"; done
 }
 
 ratio() { awk "BEGIN {printf \"%.2f\", $1 / ($2 > 0 ? $2 : 0.01)}"; }
@@ -103,12 +116,12 @@ printf '%-16s %10s %10s %10s %8s %8s %10s %10s %10s\n' archive zqpkg_cpu zlib_cp
   zlib_ratio zqpkg_MiB zlib_MiB unzip_MiB
 for name in mixed mixed-enc small; do
   archive="$work/$name.zip"
-  read -r zs zr < <(measure zqpkg "$archive")
   ls_=- lr=- lratio=-
   if [ -n "$zqpkg_zlib" ]; then
-    read -r ls_ lr < <(measure zlib "$archive")
+    { read -r zs zr; read -r ls_ lr; read -r us ur; } < <(measure "$archive" zqpkg zlib unzip)
+  else
+    { read -r zs zr; read -r us ur; } < <(measure "$archive" zqpkg unzip)
   fi
-  read -r us ur < <(measure unzip "$archive")
   # the outputs must agree
   rm -rf "$work/a" "$work/b" "$work/c"
   "$zqpkg" extract --quiet --password bench-password "$archive" "$work/a" >/dev/null

@@ -23,12 +23,9 @@ class TZipCrypto {
     Update(plain);
     return cipher;
   }
-  void Decrypt(uint8_t* data, size_t count) {
-    for (size_t i = 0; i < count; ++i) data[i] = DecryptByte(data[i]);
-  }
-  void Encrypt(uint8_t* data, size_t count) {
-    for (size_t i = 0; i < count; ++i) data[i] = EncryptByte(data[i]);
-  }
+  // Whole buffers in place, with the keys kept in registers: the same bytes as byte by byte.
+  void Decrypt(uint8_t* data, size_t count);
+  void Encrypt(uint8_t* data, size_t count);
 
  private:
   uint8_t StreamByte() const {

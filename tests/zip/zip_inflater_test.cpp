@@ -1,10 +1,11 @@
-// The raw deflate decoder of archive entries (ISA-L or zlib, whichever the build has): the exact
+// The buffer-wide cipher and the raw deflate decoder of archive entries (ISA-L or zlib, whichever the build has): the exact
 // bytes for any split of input and output, corrupt data refused, input behind the end left alone.
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "tests/zip/zip_test_util.h"
+#include "zip/zip_crypto.h"
 #include "zip/zip_inflater.h"
 
 namespace zq {
@@ -103,6 +104,32 @@ TEST(ZipInflater, BytesBehindTheStreamInAnEntry) {
       EXPECT_EQ(test::ReadFile(dir + "/out/g.txt"), data);
     }
     std::filesystem::remove_all(dir);
+  }
+}
+
+// The cipher over whole buffers gives the bytes of the byte-by-byte cipher, split anywhere.
+TEST(ZipCryptoBuffers, SameBytesAsByteByByte) {
+  std::mt19937 rng(77);
+  std::cout << "seed 77\n";
+  for (int round = 0; round < 20; ++round) {
+    std::string password(rng() % 12, '\0');
+    for (char& c : password) c = static_cast<char>(rng());
+    std::vector<uint8_t> plain(rng() % 5000);
+    for (uint8_t& b : plain) b = static_cast<uint8_t>(rng());
+    TZipCrypto by_byte(password), by_buffer(password);
+    std::vector<uint8_t> expected(plain.size()), cipher = plain;
+    for (size_t i = 0; i < plain.size(); ++i) expected[i] = by_byte.EncryptByte(plain[i]);
+    for (size_t at = 0; at < cipher.size();) {
+      size_t n = std::min<size_t>(cipher.size() - at, rng() % 700);
+      by_buffer.Encrypt(cipher.data() + at, n);
+      at += n;
+    }
+    ASSERT_EQ(cipher, expected) << round;
+    TZipCrypto back_by_byte(password), back_by_buffer(password);
+    std::vector<uint8_t> decrypted = cipher;
+    back_by_buffer.Decrypt(decrypted.data(), decrypted.size());
+    EXPECT_EQ(decrypted, plain) << round;
+    for (size_t i = 0; i < cipher.size(); ++i) ASSERT_EQ(back_by_byte.DecryptByte(cipher[i]), plain[i]);
   }
 }
 
