@@ -1,4 +1,4 @@
-// The two interleavings of issue 19, each on its own: two openers of one file, each with the table
+// The two interleavings that once damaged a file, each on its own: two openers of one file, each with the table
 // loaded, where the second works from row lists that the first has made stale without changing
 // the table header (a modify that only rewires links, a delete that only sets a Deleted byte).
 #include <gtest/gtest.h>
