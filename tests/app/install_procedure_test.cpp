@@ -244,7 +244,9 @@ TEST_F(InstallRun, FolderNamesOutsideCodePage1252AreRefusedBeforeAnythingIsMade)
     EXPECT_EQ(refusal.text, c.is_current_dir ? install::PackageFolderCharactersText(odd, outside)
                                              : install::PathCharactersText(outside));
     EXPECT_TRUE(refusal.text.contains(QString::fromUtf8(c.outside) + ".")) << refusal.text.toStdString();
-    if (c.is_current_dir) EXPECT_EQ(boxes.asked[0].caption, "Confirmation de l'installation");
+    if (c.is_current_dir) {
+      EXPECT_EQ(boxes.asked[0].caption, "Confirmation de l'installation");
+    }
 
     // Nothing made anywhere: no progress, no product folder in either place, no shortcut, and
     // the window still offers the installation.
