@@ -6,7 +6,7 @@
 #include "dbengine/db_file_io.h"
 #include "dbengine/db_file_owner.h"
 #include "platform/stream.h"
-#include "tools/zqdb_check.h"
+#include "dbengine/db_checker.h"
 #include "tools/zqdb_commands.h"
 #include "tools/zqdb_common.h"
 

@@ -1,5 +1,6 @@
-// The structural checker of `zqdb check`: walks a whole database file on its own (it does not
-// load tables through the table layer) and reports every inconsistency it finds, one text each.
+// The structural checker of a database file (run by `zqdb check`, and by tests after writes and
+// repairs): walks a whole database file on its own (it does not load tables through the table
+// layer) and reports every inconsistency it finds, one text each.
 //
 // What it verifies:
 //   - the header: size, signature and version, the table count and each table header's place;
@@ -23,7 +24,7 @@
 
 #include "platform/stream.h"
 
-namespace zq::zqdb {
+namespace zq {
 
 // Turns stored bytes into plain ones for the checks that need values.
 class TDbCheckDecoder {
@@ -48,4 +49,4 @@ class TDbChecker {
   TDbCheckDecoder* decoder_;
 };
 
-}  // namespace zq::zqdb
+}  // namespace zq

@@ -1,4 +1,4 @@
-#include "tools/zqdb_check.h"
+#include "dbengine/db_checker.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -8,7 +8,7 @@
 #include "dbengine/field_type.h"
 #include "dbengine/table_io.h"
 
-namespace zq::zqdb {
+namespace zq {
 
 using namespace dbfmt;
 
@@ -404,4 +404,4 @@ std::vector<std::string> TDbChecker::Run() {
   return std::move(impl.problems);
 }
 
-}  // namespace zq::zqdb
+}  // namespace zq
