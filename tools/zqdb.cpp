@@ -53,6 +53,10 @@ int RunOnFile(const TCommand& command) {
     for (const auto& problem : result) std::cout << problem.get<std::string>() << '\n';
     return result.empty() ? kExitOk : kExitFailed;
   }
+  if (command.verb == "repair") {
+    for (const auto& line : result["lines"]) std::cout << line.get<std::string>() << '\n';
+    return result["clean"].get<bool>() ? kExitOk : kExitFailed;
+  }
   if (command.verb == "dump" || command.verb == "filter") std::cout << result.dump() << '\n';
   return kExitOk;
 }

@@ -86,5 +86,9 @@ void Refresh(TOpenDatabase& db, const std::string& table);
 // Walks the whole file and returns every structural problem found, one text each (code page
 // 1252). Raises the engine's error when the file is missing or the password is wrong.
 std::vector<std::string> Check(const TOpenArgs& open);
+// Copies FILE to FILE.bak (refusing an existing one), repairs the file in place (it needs the file
+// to itself) and returns the lines to print: each change, where the original is kept, and
+// "not repaired: <problem>" for what the structural check still finds (then `clean` is false).
+std::vector<std::string> Repair(const TOpenArgs& open, bool& clean);
 
 }  // namespace zq::zqdb

@@ -103,6 +103,10 @@ void AddVerbs(CLI::App& app, TCommand& c, TVerbSet set) {
   AddPassword(check, c, set, "Database password (also decodes encrypted values)");
   AddFile(check, c, set);
 
+  CLI::App* repair = verb("repair", "Mend the structures of a damaged file (keeps FILE.bak)");
+  AddPassword(repair, c, set);
+  AddFile(repair, c, set);
+
   if (set == TVerbSet::CommandLine) {
     CLI::App* shell = verb("shell", "Read commands from standard input, one per line, on one open database");
     AddPassword(shell, c, set);
@@ -159,6 +163,15 @@ ojson RunVerb(const TCommand& c, TOpenDatabase& db) {
     ojson problems = ojson::array();
     for (const std::string& p : Check(db.Args())) problems.push_back(ToUtf8(p));
     return problems;
+  }
+  if (c.verb == "repair") {
+    // The repair needs the file to itself: the shell's own open closes first.
+    db.Close();
+    bool clean = true;
+    ojson result = ojson::object();
+    result["lines"] = Repair(db.Args(), clean);
+    result["clean"] = clean;
+    return result;
   }
   throw EUsageError(Utf8ToCp1252BestFit("Unknown command '" + c.verb + "'"));
 }

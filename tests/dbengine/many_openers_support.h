@@ -10,7 +10,7 @@
 #include "dbengine/table_io.h"
 #include "dbfile_test_util.h"
 #include "platform/stream.h"
-#include "tools/zqdb_check.h"
+#include "dbengine/db_checker.h"
 
 namespace zq::testing_support {
 
@@ -38,7 +38,7 @@ struct Opener {
 // The problems `zqdb check` reports for a file on disk (empty: the file is sound).
 inline std::vector<std::string> StructuralProblems(const std::string& path) {
   TFileStream stream(path, FileAccess::Read);
-  return zqdb::TDbChecker(stream, nullptr).Run();
+  return TDbChecker(stream, nullptr).Run();
 }
 
 inline std::string JoinLines(const std::vector<std::string>& lines) {
