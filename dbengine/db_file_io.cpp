@@ -309,9 +309,13 @@ void TDbFileIO::ReadFieldValue(TMemoryStream& out, int64_t slot_position, bool d
                                bool is_blob, int32_t slot_width, int32_t field_offset) {
   uint8_t raw_slot[kSlotSize];
   ReadAt(raw_slot, slot_position, kSlotSize);
-  TRecordSlot slot = TRecordSlot::Read(raw_slot);
-  if (slot.DataOffset < kFileHeaderSize) RaiseDamaged(FormatMessage("record offset %s", {std::to_string(slot.DataOffset)}));
-  int64_t position = int64_t{slot.DataOffset} + field_offset;
+  ReadImageField(out, TRecordSlot::Read(raw_slot).DataOffset, decompress, decrypt, is_blob, slot_width, field_offset);
+}
+
+void TDbFileIO::ReadImageField(TMemoryStream& out, int32_t data_offset, bool decompress, bool decrypt, bool is_blob,
+                               int32_t slot_width, int32_t field_offset) {
+  if (data_offset < kFileHeaderSize) RaiseDamaged(FormatMessage("record offset %s", {std::to_string(data_offset)}));
+  int64_t position = int64_t{data_offset} + field_offset;
   TMemoryStream stored;
   if (is_blob) {
     uint8_t raw[kBlobDescriptorSize];
@@ -323,7 +327,7 @@ void TDbFileIO::ReadFieldValue(TMemoryStream& out, int64_t slot_position, bool d
     if (d.DataLength > 0) ReadAt(stored.Memory(), d.AreaOffset, d.DataLength);
   } else {
     if (slot_width < 0 || position + slot_width > FileSize())
-      RaiseDamaged(FormatMessage("record image at offset %s", {std::to_string(slot.DataOffset)}));
+      RaiseDamaged(FormatMessage("record image at offset %s", {std::to_string(data_offset)}));
     stored.SetSize(slot_width);
     ReadAt(stored.Memory(), position, slot_width);
   }

@@ -89,6 +89,9 @@ class TDbFileIO {
   // Reads one field of the record whose slot lies at slot_position and decodes it into out.
   void ReadFieldValue(TMemoryStream& out, int64_t slot_position, bool decompress, bool decrypt, bool is_blob,
                       int32_t slot_width, int32_t field_offset);
+  // The same for the record image at data_offset.
+  void ReadImageField(TMemoryStream& out, int32_t data_offset, bool decompress, bool decrypt, bool is_blob,
+                      int32_t slot_width, int32_t field_offset);
   // Sets the Deleted byte of the slot at slot_position.
   void MarkDeleted(int64_t slot_position);
 

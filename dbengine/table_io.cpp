@@ -8,6 +8,7 @@
 #include "dbengine/db_error.h"
 #include "dbengine/db_file_io.h"
 #include "dbengine/field_type.h"
+#include "dbengine/index_order.h"
 #include "dbengine/optim_blob_stream.h"
 #include "platform/collation.h"
 
@@ -152,35 +153,27 @@ void TDbTableIO::LoadLocked() {
       break;
     }
 
-  // Slots, with every live record image inside the file.
-  io.ReadSlotTable(header_, slot_blocks_, slots_);
+  // Slots, with every live record image inside the file; an interrupted write is recovered here
+  // (table_recovery.cpp).
+  ResolveSwitchNote();
+  ReadSlotsRecovering();
   int64_t file_size = io.FileSize();
-  // An append writes the new slot and SlotCount before the record image. When it was cut off in
-  // between, the last slot points at or past the end of the file: that record never existed, so
-  // it is taken as deleted (and marked so in the file when it may be written) instead of making
-  // the whole table unreadable. Its record ID is not reused.
-  if (!slots_.empty()) {
-    TRecordSlot& last = slots_.back();
-    if (last.Deleted == 0 && last.DataOffset >= kFileHeaderSize && int64_t{last.DataOffset} + record_size_ > file_size) {
-      last.Deleted = 1;
-      if (!io.ReadOnly() && !io.FileIsReadOnly())
-        io.MarkDeleted(SlotPosition(static_cast<int32_t>(slots_.size() - 1)));
-    }
-  }
   for (size_t r = 0; r < slots_.size(); ++r) {
     const TRecordSlot& s = slots_[r];
     if (s.Deleted == 0 && (s.DataOffset < kFileHeaderSize || int64_t{s.DataOffset} + record_size_ > file_size))
       io.RaiseDamaged(table_text + FormatMessage("record %s offset %s", {std::to_string(r), std::to_string(s.DataOffset)}));
   }
+  slot_count = header_.SlotCount();
 
   // Link blocks of each index (also needed for appending later).
   link_blocks_.assign(static_cast<size_t>(index_count), TIntegerAry());
   std::vector<std::vector<TIndexLink>> links(static_cast<size_t>(index_count));
   for (int i = 0; i < index_count; ++i) {
     // No link blocks: the index's list stays empty; a write that needs a link raises damage then.
-    if (header_.FirstLinkBlock(i) == 0) continue;
+    if (header_.FirstLinkBlock(i) == 0 || slot_count == 0) continue;
     io.ReadLinkTable(header_, i, link_blocks_[static_cast<size_t>(i)], links[static_cast<size_t>(i)]);
   }
+  EndBlockChains();
 
   size_t list_count = static_cast<size_t>(index_count) + 1;
   if (row_lists_.size() != list_count) {
@@ -189,34 +182,53 @@ void TDbTableIO::LoadLocked() {
   }
   TRowList& physical = *row_lists_[0];
   physical.clear();
+  std::vector<bool> live(slots_.size(), false);
   for (size_t r = 0; r < slots_.size(); ++r)
-    if (slots_[r].Deleted == 0) physical.push_back({slots_[r].DataOffset, static_cast<int32_t>(r)});
+    if (slots_[r].Deleted == 0) {
+      physical.push_back({slots_[r].DataOffset, static_cast<int32_t>(r)});
+      live[r] = true;
+    }
   for (int i = 0; i < index_count; ++i) {
     TRowList& list = *row_lists_[static_cast<size_t>(i) + 1];
     list.clear();
-    if (header_.FirstLinkBlock(i) == 0) continue;
+    if (header_.FirstLinkBlock(i) == 0 || slot_count == 0) continue;
     const auto& chain = links[static_cast<size_t>(i)];
-    std::vector<bool> seen(slots_.size(), false);
-    int32_t r = header_.HeadSlot(i);
-    for (int64_t step = 0; step < slot_count && r != -1; ++step) {
-      if (r < 0 || r >= slot_count)
-        io.RaiseDamaged(table_text + FormatMessage("index '%s' chain record %s", {index_defs_.Item(i).Name(), std::to_string(r)}));
-      if (seen[static_cast<size_t>(r)])
-        io.RaiseDamaged(table_text + FormatMessage("index '%s' chain loops at record %s", {index_defs_.Item(i).Name(), std::to_string(r)}));
-      seen[static_cast<size_t>(r)] = true;
-      if (slots_[static_cast<size_t>(r)].Deleted == 0) list.push_back({slots_[static_cast<size_t>(r)].DataOffset, r});
-      r = chain[static_cast<size_t>(r)].NextRecordId;
+    // A chain that an interrupted write left broken is rebuilt from the records' keys.
+    if (!ChainIsWhole(header_.HeadSlot(i), chain, live, nullptr)) {
+      RebuildChain(i, chain, list);
+      continue;
     }
+    for (int32_t r = header_.HeadSlot(i); r != -1; r = chain[static_cast<size_t>(r)].NextRecordId)
+      if (live[static_cast<size_t>(r)]) list.push_back({slots_[static_cast<size_t>(r)].DataOffset, r});
   }
+  known_file_size_ = io.FileSize();
 }
 
 // Before a write: when another process changed this table in the file since it was loaded, reload
 // it, so that a record ID is never handed out twice and the links stay consistent.
+// A file that grew meanwhile may hold records that another opener's modify moved to new images:
+// the slots are read again, and a slot that changed more than its image offset reloads the table.
 void TDbTableIO::ReloadIfChanged() {
   TDbFileIO& io = FileIO();
   TTableDefBlock current;
   io.ReadTableHeader(table_number_, current);
-  if (current.Bytes != header_.Bytes) LoadLocked();
+  if (current.Bytes != header_.Bytes) return LoadLocked();
+  if (io.FileSize() == known_file_size_) return;
+  TIntegerAry blocks;
+  std::vector<TRecordSlot> now;
+  io.ReadSlotTable(header_, blocks, now);
+  if (now.size() != slots_.size()) return LoadLocked();
+  bool moved = false;
+  for (size_t r = 0; r < now.size(); ++r) {
+    if (now[r].Deleted != slots_[r].Deleted) return LoadLocked();
+    moved = moved || now[r].DataOffset != slots_[r].DataOffset;
+  }
+  if (moved) {
+    slots_ = std::move(now);
+    for (auto& list : row_lists_)
+      for (TRowRef& ref : *list) ref.DataOffset = slots_[static_cast<size_t>(ref.RecordId)].DataOffset;
+  }
+  known_file_size_ = io.FileSize();
 }
 
 // The physical position of a live record after checking the file: ReloadIfChanged (or, with
@@ -245,7 +257,7 @@ int TDbTableIO::LivePosition(int32_t record_id, bool reload) {
 // Other openers of the file (other processes, other database objects of this one) change it
 // between two operations of this object, and three kinds of change leave the table header as it
 // was: a delete sets one slot's Deleted byte, a modify that moves a record in an index rewires
-// link blocks only (and a modify rewrites the record image in place). A write of this object
+// link blocks only (and a modify writes a new record image at the end of the file). A write of this object
 // reads its key values from the file, but it takes from its row lists which records are live and
 // in which order they stand; both may be stale. Reading all slot and link blocks before every write
 // would cost O(records) per write, so each write instead checks exactly the facts it relies on:
@@ -260,7 +272,8 @@ int TDbTableIO::LivePosition(int32_t record_id, bool reload) {
 //     Y (the record; S), which is live; at the head, HeadSlot leads there.
 //
 // The binary search that finds the place has compared the new key with X and Y as they are in
-// the file (a record's image never moves), and the chain in the file is in key order, so when
+// the file (a modify moves a record's image, but it also grows the file, and ReloadIfChanged then
+// reads the slots again), and the chain in the file is in key order, so when
 // these facts hold, linking the record between X and Y keeps the chain in order, and no other live
 // record holds a unique key that the search did not find between X and Y. When any fact differs
 // the table is reloaded from the file and the write planned again; after a reload the facts hold
@@ -411,8 +424,9 @@ void TDbTableIO::ReadStoredField(TMemoryStream& out, int32_t record_id, int fiel
     FileIO().RaiseDamaged(FormatMessage("record %s of table '%s'", {std::to_string(record_id), table_name_}));
   const TDbFieldDef& d = field_defs_.Item(field_number);
   bool blob = IsBlobType(d.FieldType);
-  FileIO().ReadFieldValue(out, SlotPosition(record_id), FieldIsCompressed(field_number), FieldIsEncrypted(field_number),
-                          blob, blob ? kBlobDescriptorSize : FieldSlotWidth(field_number),
+  SlotPosition(record_id);  // the slot's block must exist, as for a read of the slot
+  FileIO().ReadImageField(out, slots_[static_cast<size_t>(record_id)].DataOffset, FieldIsCompressed(field_number),
+                          FieldIsEncrypted(field_number), blob, blob ? kBlobDescriptorSize : FieldSlotWidth(field_number),
                           field_offsets_.at(static_cast<size_t>(field_number)));
 }
 
@@ -625,6 +639,9 @@ void TDbTableIO::ReadRecord(TFieldBuffers& buffers, const TRowList& list, int po
   TDbFileIO& io = FileIO();
   LockGuard lock(io);
   TRowRef ref = list[static_cast<size_t>(position)];
+  // A modify moves a record's image: the slot, not a row list copied earlier, says where it is.
+  if (ref.RecordId >= 0 && static_cast<size_t>(ref.RecordId) < slots_.size())
+    ref.DataOffset = slots_[static_cast<size_t>(ref.RecordId)].DataOffset;
   std::vector<uint8_t>& image = image_;
   image.resize(static_cast<size_t>(record_size_));
   io.ReadAt(image.data(), ref.DataOffset, record_size_);
@@ -789,6 +806,7 @@ void TDbTableIO::AppendRecord(TFieldBuffers& caller_buffers, bool flush, const T
       if (i == auto_inc_field_) view.Add(&placeholder_auto_inc, ftAutoInc, 4);
       else AddSameValue(view, caller_buffers.Item(i));
   TFieldBuffers& buffers = auto_inc_placeholder ? view : caller_buffers;
+  BeginWrite();
   ReloadIfChanged();
   CheckBlocksForWrite();
   int count = std::min(buffers.Count(), field_defs_.Count());
@@ -817,6 +835,7 @@ void TDbTableIO::AppendRecord(TFieldBuffers& caller_buffers, bool flush, const T
   // the file before anything is written; a stale fact reloads the table and plans again.
   std::vector<TKeySearch>& searches = key_searches_;
   std::vector<int>& positions = insert_positions_;
+  int32_t stored_last_auto_inc = 0;  // LastAutoIncValue as the file holds it
   for (int attempt = 0;; ++attempt) {
     if (attempt > 0) {
       if (attempt > 1) RaiseStale();
@@ -825,6 +844,7 @@ void TDbTableIO::AppendRecord(TFieldBuffers& caller_buffers, bool flush, const T
       CheckBlocksForWrite();
     }
     BeginChecks();
+    stored_last_auto_inc = header_.LastAutoIncValue();
     // The unique check searches each unique index for the new key; the places below reuse those
     // searches instead of reading the same keys again.
     searches.assign(static_cast<size_t>(index_defs_.Count()), TKeySearch{});
@@ -851,137 +871,142 @@ void TDbTableIO::AppendRecord(TFieldBuffers& caller_buffers, bool flush, const T
     if (fresh) break;
   }
 
-  int32_t r = header_.SlotCount();
+  const int32_t r = header_.SlotCount();
   if (r == INT32_MAX) throw EDatabaseError(FormatMessage("Table '%s' is full", {table_name_}));
-  int64_t data_offset = 0;
-  std::vector<uint8_t> block;
-  auto new_slot_block = [&](int64_t b, int64_t d) {
-    block.assign(kSlotBlockSize, 0);
-    TRecordSlot{static_cast<int32_t>(d), 0}.Write(&block[4]);
-    io.WriteAt(block.data(), b, kSlotBlockSize);
-  };
-  if (r == 0) {
-    int64_t b = io.FileSize();
-    data_offset = b + kSlotBlockSize;
-    if (data_offset + record_size_ > INT32_MAX)
-      throw EDatabaseError("Database file would exceed the largest size the format can address");
-    header_.SetFirstSlotBlock(static_cast<int32_t>(b));
-    slot_blocks_.assign(1, static_cast<int32_t>(b));
-    new_slot_block(b, data_offset);
-  } else if (r % kPerBlock != 0) {
-    data_offset = io.FileSize();
-    if (data_offset + record_size_ > INT32_MAX)
-      throw EDatabaseError("Database file would exceed the largest size the format can address");
-    uint8_t raw[kSlotSize];
-    TRecordSlot{static_cast<int32_t>(data_offset), 0}.Write(raw);
-    io.WriteAt(raw, SlotPosition(r), kSlotSize);
-  } else {
-    int64_t b = io.FileSize();
-    data_offset = b + kSlotBlockSize;
-    if (data_offset + record_size_ > INT32_MAX)
-      throw EDatabaseError("Database file would exceed the largest size the format can address");
-    uint8_t raw[4];
-    PutI32(raw, static_cast<int32_t>(b));
-    io.WriteAt(raw, slot_blocks_.back(), 4);
-    slot_blocks_.push_back(static_cast<int32_t>(b));
-    new_slot_block(b, data_offset);
-  }
+  // A record ID that is a multiple of 1024 starts a new slot block, with the image right after it.
+  const bool new_block = r % kPerBlock == 0;
+  const int64_t block_at = io.FileSize();
+  const int64_t data_offset = new_block ? block_at + kSlotBlockSize : block_at;
+  if (data_offset + record_size_ > INT32_MAX)
+    throw EDatabaseError("Database file would exceed the largest size the format can address");
   const auto d = static_cast<int32_t>(data_offset);
-  slots_.push_back({d, 0});
-
-  header_.SetSlotCount(r + 1);
-  {
-    uint8_t raw[12];
-    PutI32(raw, header_.FirstSlotBlock());
-    PutI32(raw + 4, header_.SlotCount());
-    PutI32(raw + 8, header_.LastAutoIncValue());
-    io.WriteAt(raw, HeaderPosition() + kHdrFirstSlotBlock, has_auto_inc ? 12 : 8);
-  }
 
   std::vector<uint8_t>& image = image_;
   image.assign(static_cast<size_t>(record_size_), 0);
-  // Blob areas go after the image at the end of the file, so a zeroed image takes its place first;
-  // without blobs the finished image is the only write there.
-  if (writes_blobs) io.WriteAt(image.data(), d, record_size_);
 
-  TMemoryStream plain, encoded;
-  std::vector<uint8_t> slot;
-  for (int i = 0; i < count; ++i) {
-    TFieldBufferItem& item = buffers.Item(i);
-    if (!item.Active()) continue;
-    int32_t offset = field_offsets_[static_cast<size_t>(i)];
-    if (IsBlobType(field_defs_.Item(i).FieldType)) {
-      if (!item.IsBlob()) continue;
-      EncodeBlob(item, i, plain, encoded);
-      int64_t length = encoded.Size();
-      int64_t area = io.FileSize();
-      if (area + BlobAreaSize(static_cast<int32_t>(std::min<int64_t>(length, INT32_MAX - 64))) > INT32_MAX)
-        throw EDatabaseError("Database file would exceed the largest size the format can address");
-      TBlobDescriptor desc;
-      desc.AreaOffset = static_cast<int32_t>(area);
-      desc.DataLength = static_cast<int32_t>(length);
-      desc.AreaSize = BlobAreaSize(desc.DataLength);
-      desc.Write(&image[static_cast<size_t>(offset)]);
-      WriteBlob(encoded, desc.AreaOffset, &plain, i);
-      continue;
+  // The order of the writes makes the record live only once it is whole (table_recovery.cpp).
+  try {
+    // 1. At the end of the file, where nothing refers to it yet: the slot block, the image and
+    //    its blob areas, the link blocks.
+    if (new_block) {
+      std::vector<uint8_t> block(kSlotBlockSize, 0);
+      TRecordSlot{d, 1}.Write(&block[4]);
+      io.WriteAt(block.data(), block_at, kSlotBlockSize);
     }
-    if (!item.Data()) continue;
-    int32_t width = slot_widths_[static_cast<size_t>(i)];
-    slot.assign(static_cast<size_t>(width), 0);
-    std::memcpy(slot.data(), item.Data(), static_cast<size_t>(std::min(width, item.DataSize())));
-    io.EncodeBufferData(slot.data(), &image[static_cast<size_t>(offset)], FieldIsEncrypted(i), width);
+    // Blob areas go after the image, so a zeroed image takes its place first; without blobs the
+    // finished image is the only write there.
+    if (writes_blobs) io.WriteAt(image.data(), d, record_size_);
+    TMemoryStream plain, encoded;
+    std::vector<uint8_t> slot;
+    for (int i = 0; i < count; ++i) {
+      TFieldBufferItem& item = buffers.Item(i);
+      if (!item.Active()) continue;
+      int32_t offset = field_offsets_[static_cast<size_t>(i)];
+      if (IsBlobType(field_defs_.Item(i).FieldType)) {
+        if (!item.IsBlob()) continue;
+        EncodeBlob(item, i, plain, encoded);
+        int64_t length = encoded.Size();
+        int64_t area = io.FileSize();
+        if (area + BlobAreaSize(static_cast<int32_t>(std::min<int64_t>(length, INT32_MAX - 64))) > INT32_MAX)
+          throw EDatabaseError("Database file would exceed the largest size the format can address");
+        TBlobDescriptor desc;
+        desc.AreaOffset = static_cast<int32_t>(area);
+        desc.DataLength = static_cast<int32_t>(length);
+        desc.AreaSize = BlobAreaSize(desc.DataLength);
+        desc.Write(&image[static_cast<size_t>(offset)]);
+        WriteBlob(encoded, desc.AreaOffset, &plain, i);
+        continue;
+      }
+      if (!item.Data()) continue;
+      int32_t width = slot_widths_[static_cast<size_t>(i)];
+      slot.assign(static_cast<size_t>(width), 0);
+      std::memcpy(slot.data(), item.Data(), static_cast<size_t>(std::min(width, item.DataSize())));
+      io.EncodeBufferData(slot.data(), &image[static_cast<size_t>(offset)], FieldIsEncrypted(i), width);
+    }
+    io.WriteAt(image.data(), d, record_size_);
+    std::vector<int32_t> new_link_blocks;
+    if (new_block)
+      for (int i = 0; i < index_defs_.Count(); ++i) {
+        const int64_t b = io.FileSize();
+        if (b + kLinkBlockSize > INT32_MAX)
+          throw EDatabaseError("Database file would exceed the largest size the format can address");
+        std::vector<uint8_t> link_block(kLinkBlockSize, 0);
+        io.WriteAt(link_block.data(), b, kLinkBlockSize);
+        new_link_blocks.push_back(static_cast<int32_t>(b));
+      }
+
+    // 2. Places that count for nothing while SlotCount is r: the links to the new blocks, the
+    //    record's own links and its slot, deleted.
+    uint8_t raw[4];
+    if (new_block) {
+      PutI32(raw, static_cast<int32_t>(block_at));
+      if (r == 0) {
+        io.WriteAt(raw, HeaderPosition() + kHdrFirstSlotBlock, 4);
+        header_.SetFirstSlotBlock(static_cast<int32_t>(block_at));
+        slot_blocks_.assign(1, static_cast<int32_t>(block_at));
+      } else {
+        io.WriteAt(raw, slot_blocks_.back(), 4);
+        slot_blocks_.push_back(static_cast<int32_t>(block_at));
+      }
+      for (int i = 0; i < index_defs_.Count(); ++i) {
+        TIntegerAry& blocks = link_blocks_[static_cast<size_t>(i)];
+        PutI32(raw, new_link_blocks[static_cast<size_t>(i)]);
+        if (r == 0) {
+          blocks.clear();
+          io.WriteAt(raw, HeaderPosition() + TTableDefBlock::IndexEntryOffset(i) + kIdxFirstLinkBlock, 4);
+          header_.SetFirstLinkBlock(i, new_link_blocks[static_cast<size_t>(i)]);
+        } else {
+          io.WriteAt(raw, blocks.back(), 4);
+        }
+        blocks.push_back(new_link_blocks[static_cast<size_t>(i)]);
+      }
+    }
+    for (int i = 0; i < index_defs_.Count(); ++i) {
+      const int p = positions[static_cast<size_t>(i)];
+      int32_t next = -1;
+      if (r > 0) next = p > 0 ? ReadLink(i, RowList(i + 1)[static_cast<size_t>(p) - 1].RecordId).NextRecordId : header_.HeadSlot(i);
+      WriteLink(i, {r, next});
+    }
+    if (!new_block) {
+      uint8_t raw_slot[kSlotSize];
+      TRecordSlot{d, 1}.Write(raw_slot);
+      io.WriteAt(raw_slot, SlotPosition(r), kSlotSize);
+    }
+
+    // 3. The counters: from here the record exists, deleted.
+    if (has_auto_inc && stored_last_auto_inc != header_.LastAutoIncValue())
+      WriteCounter(HeaderPosition() + kHdrLastAutoInc, stored_last_auto_inc, header_.LastAutoIncValue());
+    WriteCounter(HeaderPosition() + kHdrSlotCount, r, r + 1);
+    header_.SetSlotCount(r + 1);
+    slots_.push_back({d, 1});
+
+    // 4. Each index leads to the record; 5. the one byte that makes it live.
+    for (int i = 0; i < index_defs_.Count(); ++i) {
+      const int p = positions[static_cast<size_t>(i)];
+      if (r == 0) {
+        if (header_.HeadSlot(i) != 0) WriteHeadSlot(i, 0);
+      } else if (p > 0) {
+        WriteNext(i, RowList(i + 1)[static_cast<size_t>(p) - 1].RecordId, r);
+      } else {
+        WriteHeadSlot(i, r);
+      }
+    }
+    WriteDeleted(r, 0);
+    slots_.back().Deleted = 0;
+  } catch (...) {
+    reload_before_write_ = true;
+    throw;
   }
-  io.WriteAt(image.data(), d, record_size_);
+  known_file_size_ = io.FileSize();
 
-  TRowRef ref{d, r};
+  const TRowRef ref{d, r};
   RowList(0).push_back(ref);
-
   if (index_callback) index_callback(-1, -1, ref);
   for (int i = 0; i < index_defs_.Count(); ++i) {
     const int p = positions[static_cast<size_t>(i)];
     if (index_callback) index_callback(i, p, ref);
     TRowList& list = RowList(i + 1);
     list.insert(list.begin() + p, ref);
-    TIntegerAry& blocks = link_blocks_[static_cast<size_t>(i)];
-    if (r % kPerBlock == 0) {
-      int64_t b = io.FileSize();
-      if (b + kLinkBlockSize > INT32_MAX)
-        throw EDatabaseError("Database file would exceed the largest size the format can address");
-      if (!blocks.empty()) {
-        uint8_t raw[4];
-        PutI32(raw, static_cast<int32_t>(b));
-        io.WriteAt(raw, blocks.back(), 4);
-      }
-      if (r == 0) {
-        header_.SetFirstLinkBlock(i, static_cast<int32_t>(b));
-        WriteHeader();
-      }
-      blocks.push_back(static_cast<int32_t>(b));
-      std::vector<uint8_t> link_block(kLinkBlockSize, 0);
-      io.WriteAt(link_block.data(), b, kLinkBlockSize);
-    }
-    if (r == 0) {
-      WriteLink(i, {0, -1});
-    } else if (p > 0) {
-      int32_t q = list[static_cast<size_t>(p) - 1].RecordId;
-      // q's link as the check read it: the writes since then touched no link of this index.
-      TIndexLink ql = CheckedLink(i, q);
-      const int64_t q_at = LinkPosition(i, q), r_at = LinkPosition(i, r);
-      if (r_at == q_at + kLinkSize) {
-        // The usual append in key order: both links side by side, one write.
-        uint8_t raw[2 * kLinkSize];
-        TIndexLink{q, r}.Write(raw);
-        TIndexLink{r, ql.NextRecordId}.Write(raw + kLinkSize);
-        io.WriteAt(raw, q_at, sizeof raw);
-      } else {
-        WriteLink(i, {r, ql.NextRecordId});
-        WriteLink(i, {q, r});
-      }
-    } else {
-      WriteLink(i, {r, header_.HeadSlot(i)});
-      header_.SetHeadSlot(i, r);
-      WriteHeader();
-    }
   }
   if (flush) io.Flush();
 }
@@ -990,17 +1015,24 @@ void TDbTableIO::ModifyRecord(TFieldBuffers& buffers, int physical_position, con
                               bool flush) {
   TDbFileIO& io = FileIO();
   LockGuard lock(io);
+  BeginWrite();
   const TRowList& given = RowList(0);
   if (physical_position < 0 || static_cast<size_t>(physical_position) >= given.size())
     throw EDatabaseError(FormatMessage("Record position %s out of range", {std::to_string(physical_position)}));
   const int32_t r = given[static_cast<size_t>(physical_position)].RecordId;
   int count = std::min(buffers.Count(), field_defs_.Count());
-  // The values take their final form before any search (as on append).
+  // The values take their final form before any search (as on append). A blob value that was never
+  // loaded is the one at its source position: where that is the record's own descriptor, the
+  // value is unchanged and keeps its area.
+  std::vector<int64_t> untouched_source(static_cast<size_t>(std::max(count, 0)), -1);
   for (int i = 0; i < count; ++i) {
     TFieldBufferItem& item = buffers.Item(i);
     if (!item.Active()) continue;
     if (IsStringType(field_defs_.Item(i).FieldType)) NormaliseString(item);
-    if (item.IsBlob() && IsBlobType(field_defs_.Item(i).FieldType) && item.BlobStream()) item.BlobStream()->EnsureLoaded();
+    if (item.IsBlob() && IsBlobType(field_defs_.Item(i).FieldType) && item.BlobStream()) {
+      if (!item.BlobStream()->Loaded()) untouched_source[static_cast<size_t>(i)] = item.BlobStream()->SourcePosition();
+      item.BlobStream()->EnsureLoaded();
+    }
   }
 
   // Plan: the record as the file holds it now, the unique check and the reorder, all checked against
@@ -1015,7 +1047,7 @@ void TDbTableIO::ModifyRecord(TFieldBuffers& buffers, int physical_position, con
     if (attempt > 1) RaiseStale();
     physical_position = LivePosition(r, attempt > 0);
     CheckBlocksForWrite();
-    d = RowList(0)[static_cast<size_t>(physical_position)].DataOffset;
+    d = slots_[static_cast<size_t>(r)].DataOffset;
     io.ReadAt(image.data(), d, record_size_);
 
     // The key values the record will have: an inactive placeholder, and an auto-increment item
@@ -1055,57 +1087,102 @@ void TDbTableIO::ModifyRecord(TFieldBuffers& buffers, int physical_position, con
     if (PlanReorder(effective, r, physical_position, plan)) break;
   }
 
-  TMemoryStream plain, encoded;
-  std::vector<uint8_t> slot;
-  for (int i = 0; i < count; ++i) {
-    TFieldBufferItem& item = buffers.Item(i);
-    if (!item.Active()) continue;
-    const TDbFieldDef& def = field_defs_.Item(i);
-    int32_t offset = field_offsets_[static_cast<size_t>(i)];
-    if (IsBlobType(def.FieldType)) {
-      if (!item.IsBlob()) continue;
-      EncodeBlob(item, i, plain, encoded);
-      int64_t length = encoded.Size();
-      TBlobDescriptor desc = TBlobDescriptor::Read(&image[static_cast<size_t>(offset)]);
-      int64_t file_size = io.FileSize();
-      bool valid_area = desc.AreaOffset >= kFileHeaderSize && desc.AreaSize > 0 && desc.AreaSize % kBlobAreaUnit == 0 &&
-                        int64_t{desc.AreaOffset} + desc.AreaSize <= file_size;
-      if (!(valid_area && desc.AreaSize > length)) {
-        int64_t area = (valid_area && int64_t{desc.AreaOffset} + desc.AreaSize == file_size) ? desc.AreaOffset : file_size;
+  // The new image and its new blob areas go to the end of the file, then a switch note; the old
+  // image and areas stay as they are until the slot points elsewhere (table_recovery.cpp).
+  int32_t last_auto_inc = header_.LastAutoIncValue();
+  int32_t new_offset = 0;
+  try {
+    TMemoryStream plain, encoded;
+    std::vector<uint8_t> slot;
+    for (int i = 0; i < count; ++i) {
+      TFieldBufferItem& item = buffers.Item(i);
+      if (!item.Active()) continue;
+      const TDbFieldDef& def = field_defs_.Item(i);
+      int32_t offset = field_offsets_[static_cast<size_t>(i)];
+      if (IsBlobType(def.FieldType)) {
+        if (!item.IsBlob()) continue;
+        if (untouched_source[static_cast<size_t>(i)] == int64_t{d} + offset) continue;  // unchanged
+        EncodeBlob(item, i, plain, encoded);
+        int64_t length = encoded.Size();
+        TBlobDescriptor desc = TBlobDescriptor::Read(&image[static_cast<size_t>(offset)]);
+        int64_t area = io.FileSize();
         if (area + length + kBlobAreaUnit > INT32_MAX)
           throw EDatabaseError("Database file would exceed the largest size the format can address");
         desc.AreaOffset = static_cast<int32_t>(area);
-        desc.AreaSize = BlobAreaSize(static_cast<int32_t>(length));
+        desc.DataLength = static_cast<int32_t>(length);
+        desc.AreaSize = BlobAreaSize(desc.DataLength);
+        WriteBlob(encoded, desc.AreaOffset, &plain, i);
+        desc.Write(&image[static_cast<size_t>(offset)]);
+        continue;
       }
-      desc.DataLength = static_cast<int32_t>(length);
-      WriteBlob(encoded, desc.AreaOffset, &plain, i);
-      desc.Write(&image[static_cast<size_t>(offset)]);
-      continue;
-    }
-    if (!item.Data()) continue;
-    int32_t width = slot_widths_[static_cast<size_t>(i)];
-    if (def.FieldType == ftAutoInc) {
-      int32_t v = item.DataSize() >= 4 ? GetI32(static_cast<uint8_t*>(item.Data())) : 0;
-      if (v == 0) continue;
+      if (!item.Data()) continue;
+      int32_t width = slot_widths_[static_cast<size_t>(i)];
+      if (def.FieldType == ftAutoInc) {
+        int32_t v = item.DataSize() >= 4 ? GetI32(static_cast<uint8_t*>(item.Data())) : 0;
+        if (v == 0) continue;
+        slot.assign(static_cast<size_t>(width), 0);
+        PutI32(slot.data(), v);
+        io.EncodeBufferData(slot.data(), &image[static_cast<size_t>(offset)], FieldIsEncrypted(i), width);
+        last_auto_inc = std::max(last_auto_inc, v);
+        continue;
+      }
       slot.assign(static_cast<size_t>(width), 0);
-      PutI32(slot.data(), v);
+      std::memcpy(slot.data(), item.Data(), static_cast<size_t>(std::min(width, item.DataSize())));
       io.EncodeBufferData(slot.data(), &image[static_cast<size_t>(offset)], FieldIsEncrypted(i), width);
-      if (v > header_.LastAutoIncValue()) {
-        header_.SetLastAutoIncValue(v);
-        uint8_t raw[4];
-        PutI32(raw, v);
-        io.WriteAt(raw, HeaderPosition() + kHdrLastAutoInc, 4);
-      }
-      continue;
     }
-    if (IsStringType(def.FieldType)) NormaliseString(item);
-    slot.assign(static_cast<size_t>(width), 0);
-    std::memcpy(slot.data(), item.Data(), static_cast<size_t>(std::min(width, item.DataSize())));
-    io.EncodeBufferData(slot.data(), &image[static_cast<size_t>(offset)], FieldIsEncrypted(i), width);
-  }
-  io.WriteAt(image.data(), d, record_size_);
+    const int64_t at = io.FileSize();
+    if (at + record_size_ + 24 > INT32_MAX)
+      throw EDatabaseError("Database file would exceed the largest size the format can address");
+    new_offset = static_cast<int32_t>(at);
+    io.WriteAt(image.data(), at, record_size_);
+    const int64_t slot_position = SlotPosition(r);
+    WriteSwitchNote(at + record_size_, slot_position, d, new_offset);
+    if (last_auto_inc != header_.LastAutoIncValue()) {
+      WriteCounter(HeaderPosition() + kHdrLastAutoInc, header_.LastAutoIncValue(), last_auto_inc);
+      header_.SetLastAutoIncValue(last_auto_inc);
+    }
 
-  ApplyReorder(plan, r, move_callback);
+    // Out of every index in which it changes place, then pointed at the new image, then in again.
+    for (int i = 0; i < static_cast<int>(plan.size()); ++i) {
+      const TMove& m = plan[static_cast<size_t>(i)];
+      if (m.Old < 0 || m.New == m.Old) continue;
+      const int32_t next = ReadLink(i, r).NextRecordId;
+      if (m.Old > 0)
+        WriteNext(i, RowList(i + 1)[static_cast<size_t>(m.Old) - 1].RecordId, next);
+      else
+        WriteHeadSlot(i, next);
+    }
+    uint8_t raw[4];
+    PutI32(raw, new_offset);
+    io.WriteAt(raw, slot_position, 4);
+    for (int i = 0; i < static_cast<int>(plan.size()); ++i) {
+      const TMove& m = plan[static_cast<size_t>(i)];
+      if (m.Old < 0 || m.New == m.Old) continue;
+      // The predecessor at the new place, counted in the list without the record.
+      const TRowList& list = RowList(i + 1);
+      if (m.New > 0) {
+        const int32_t q = list[static_cast<size_t>(m.New - 1 + (m.New > m.Old ? 1 : 0))].RecordId;
+        WriteLink(i, {r, ReadLink(i, q).NextRecordId});
+        WriteNext(i, q, r);
+      } else {
+        WriteLink(i, {r, header_.HeadSlot(i)});
+        WriteHeadSlot(i, r);
+      }
+    }
+    // The old image is no longer referred to: its values do not stay behind in the file.
+    std::fill(image.begin(), image.end(), 0);
+    io.WriteAt(image.data(), d, record_size_);
+  } catch (...) {
+    reload_before_write_ = true;
+    throw;
+  }
+  known_file_size_ = io.FileSize();
+
+  slots_[static_cast<size_t>(r)].DataOffset = new_offset;
+  for (auto& list : row_lists_)
+    for (TRowRef& ref : *list)
+      if (ref.RecordId == r) ref.DataOffset = new_offset;
+  ApplyReorder(plan, move_callback);
   if (flush) io.Flush();
 }
 
@@ -1149,50 +1226,24 @@ bool TDbTableIO::PlanReorder(const TFieldBuffers& buffers, int32_t r, int physic
   return true;
 }
 
-void TDbTableIO::ApplyReorder(const std::vector<TMove>& plan, int32_t r, const TMoveCallback& move_callback) {
+// The row lists follow a modify's moves (the file's chains were rewired by ModifyRecord).
+void TDbTableIO::ApplyReorder(const std::vector<TMove>& plan, const TMoveCallback& move_callback) {
   for (int i = 0; i < static_cast<int>(plan.size()); ++i) {
     const int o = plan[static_cast<size_t>(i)].Old;
     const int n = plan[static_cast<size_t>(i)].New;
     if (o < 0 || n == o) continue;
-    // The record leaves the list while its links are rewired; the list gets it back at the old
-    // place if anything fails, so it still matches the file's order.
+    if (move_callback) move_callback(i, o, o < n ? n + 1 : n);
     TRowList& list = RowList(i + 1);
     const TRowRef entry = list[static_cast<size_t>(o)];
     list.erase(list.begin() + o);
-    try {
-      if (move_callback) move_callback(i, o, o < n ? n + 1 : n);
-      TIndexLink own = ReadLink(i, r);
-      if (o > 0) {
-        TIndexLink p = ReadLink(i, list[static_cast<size_t>(o) - 1].RecordId);
-        p.NextRecordId = own.NextRecordId;
-        WriteLink(i, p);
-      } else {
-        header_.SetHeadSlot(i, own.NextRecordId);
-        WriteHeader();
-      }
-      if (n > 0) {
-        TIndexLink q = ReadLink(i, list[static_cast<size_t>(n) - 1].RecordId);
-        own.NextRecordId = q.NextRecordId;
-        q.NextRecordId = r;
-        WriteLink(i, q);
-        WriteLink(i, own);
-      } else {
-        own.NextRecordId = header_.HeadSlot(i);
-        header_.SetHeadSlot(i, r);
-        WriteLink(i, own);
-        WriteHeader();
-      }
-      list.insert(list.begin() + n, entry);
-    } catch (...) {
-      list.insert(list.begin() + o, entry);
-      throw;
-    }
+    list.insert(list.begin() + n, entry);
   }
 }
 
 void TDbTableIO::DeleteRecord(int physical_position, bool flush) {
   TDbFileIO& io = FileIO();
   LockGuard lock(io);
+  BeginWrite();
   {
     const TRowList& given = RowList(0);
     if (physical_position < 0 || static_cast<size_t>(physical_position) >= given.size())
@@ -1201,8 +1252,9 @@ void TDbTableIO::DeleteRecord(int physical_position, bool flush) {
   }
   TRowList& physical = RowList(0);
   const int32_t r = physical[static_cast<size_t>(physical_position)].RecordId;
-  io.MarkDeleted(SlotPosition(r));
+  WriteDeleted(r, 1);
   slots_[static_cast<size_t>(r)].Deleted = 1;
+  known_file_size_ = io.FileSize();
   for (int i = 0; i < index_defs_.Count(); ++i) {
     TRowList& list = RowList(i + 1);
     for (size_t p = 0; p < list.size(); ++p)

@@ -166,7 +166,31 @@ class TDbTableIO {
     int New = -1;  // in the list without the record
   };
   bool PlanReorder(const TFieldBuffers& buffers, int32_t record_id, int physical_position, std::vector<TMove>& plan);
-  void ApplyReorder(const std::vector<TMove>& plan, int32_t record_id, const TMoveCallback& move_callback);
+  void ApplyReorder(const std::vector<TMove>& plan, const TMoveCallback& move_callback);
+
+  // Crash recovery and the order of writes (table_recovery.cpp).
+  bool MayWrite() const;
+  void ResolveSwitchNote();
+  void ReadSlotsRecovering();
+  void EndBlockChains();
+  void RebuildChain(int index, const std::vector<TIndexLink>& links, TRowList& list);
+  void WriteCounter(int64_t position, int32_t old_value, int32_t new_value);
+  void WriteSwitchNote(int64_t at, int64_t slot_position, int32_t old_offset, int32_t new_offset);
+  void WriteNext(int index, int32_t record_id, int32_t next);
+  void WriteHeadSlot(int index, int32_t head);
+  void WriteDeleted(int32_t record_id, uint8_t deleted);
+  void BeginWrite();
+  // A slot pointer that a modify left torn, corrected in memory by an opener that may not write.
+  struct TPendingSwitch {
+    int64_t SlotPosition = -1;
+    int32_t DataOffset = 0;
+  };
+  TPendingSwitch pending_switch_;
+  // Set when a write failed part-way: the next operation reloads (and so recovers) first.
+  bool reload_before_write_ = false;
+  // The file's size after this object last loaded or wrote: a larger one tells of writes by
+  // others, which may have moved record images.
+  int64_t known_file_size_ = -1;
 
   TDbFileOwner* owner_;
   int open_count_ = 0;

@@ -213,33 +213,52 @@ TEST_F(TableIOEdgeTest, AutoIncrementPlaceholderGetsTheNextValue) {
   }
 }
 
-TEST_F(TableIOEdgeTest, ModifyingStringsKeepsPlaceOffsetsAndOrder) {
+TEST_F(TableIOEdgeTest, ModifyingStringsKeepsIdsOrderAndUnchangedBlobs) {
   Append({0, "bbb", 2, std::string(10, 'm')});
   Append({0, "aaa", 1, std::nullopt});
   Append({0, "ccc", 3, std::nullopt});
   auto before = ReadAll(path_);
   auto list0 = table_->RowList(0);
   auto order = Ids(3);
-  Record r({1, "bbX", 2, std::string(10, 'm')});
-  table_->ModifyRecord(r.buffers, 0, nullptr, false);
+  // The record as a data set holds it: its memo read from the file (not loaded), its name changed.
+  Record r({0, "", 0, std::nullopt});
+  TOptimBlobStream memo(owner_.get());
+  TFieldBuffers read;
+  read.Add(r.id.data(), ftAutoInc, 4);
+  read.Add(r.name.data(), ftString, 21);
+  read.Add(r.num.data(), ftInteger, 4);
+  read.AddBlob(&memo, ftMemo);
+  table_->ReadRecord(read, table_->RowList(0), 0);
+  const auto renamed = TextValue("bbX", 20);
+  std::copy(renamed.begin(), renamed.end(), r.name.begin());
+  table_->ModifyRecord(read, 0, nullptr, false);
+
+  // The new image and a 24-byte switch note go to the end of the file; the slot points at the
+  // image; the old image is zeroed; nothing else changes.
   auto after = ReadAll(path_);
-  ASSERT_EQ(after.size(), before.size());
-  EXPECT_EQ(table_->RowList(0), list0);
+  ASSERT_EQ(after.size(), before.size() + kRecordSize + 24);
+  const int32_t d = list0[0].DataOffset, moved = static_cast<int32_t>(before.size());
+  EXPECT_EQ(table_->RowList(0)[0].DataOffset, moved);
+  EXPECT_EQ(table_->RowList(0)[0].RecordId, list0[0].RecordId);
   EXPECT_EQ(Ids(3), order);
-  // Only the record image changed: the name bytes.
-  int32_t d = list0[0].DataOffset;
-  for (size_t i = 0; i < after.size(); ++i) {
-    if (i >= static_cast<size_t>(d) + 4 && i < static_cast<size_t>(d) + 25) continue;
-    if (after[i] != before[i]) {
-      // The blob is rewritten in place with the same bytes.
+  const int32_t slot = I32At(before, kTableHeader + 33) + 4;
+  EXPECT_EQ(I32At(after, static_cast<size_t>(slot)), moved);
+  for (size_t i = 0; i < before.size(); ++i) {
+    if (i >= static_cast<size_t>(slot) && i < static_cast<size_t>(slot) + 4) continue;
+    const bool old_image = i >= static_cast<size_t>(d) && i < static_cast<size_t>(d) + kRecordSize;
+    if (after[i] != (old_image ? 0 : before[i])) {
       ADD_FAILURE() << "byte " << i << " changed";
       break;
     }
   }
-  EXPECT_EQ(after[static_cast<size_t>(d) + 6], 'X');
+  EXPECT_EQ(after[static_cast<size_t>(moved) + 6], 'X');
+  // The memo's descriptor is carried over: same area, same bytes.
+  for (int k = 0; k < 20; ++k)
+    EXPECT_EQ(after[static_cast<size_t>(moved + 29 + k)], before[static_cast<size_t>(d + 29 + k)]);
+  EXPECT_EQ(std::string(after.begin() + moved + kRecordSize, after.begin() + moved + kRecordSize + 8), "ZQSWITCH");
 }
 
-TEST_F(TableIOEdgeTest, BlobAreaReuseMoveAndGrowth) {
+TEST_F(TableIOEdgeTest, RewrittenBlobsGoToNewAreasAtTheEnd) {
   Append({0, "a", 1, std::string(100, 'x')});  // area 128
   Append({0, "b", 2, std::string(10, 'y')});
   auto desc = [&](int record) {
@@ -250,38 +269,23 @@ TEST_F(TableIOEdgeTest, BlobAreaReuseMoveAndGrowth) {
   auto first = desc(0);
   EXPECT_EQ(first[1], 100);
   EXPECT_EQ(first[2], 128);
-  // 100 in 128: in place, 28 padding bytes.
-  {
-    Record r({1, "a", 1, std::string(100, 'z')});
-    size_t size = ReadAll(path_).size();
+  // A new value never overwrites the area the record points at, even when it would fit: it
+  // gets a new area at the end (here 100 bytes in 128), then the image after it.
+  for (int length : {100, 128, 200}) {
+    SCOPED_TRACE(length);
+    auto old_bytes = ReadAll(path_);
+    auto old = desc(0);
+    Record r({1, "a", 1, std::string(static_cast<size_t>(length), 'v')});
     table_->ModifyRecord(r.buffers, 0, nullptr, false);
     auto b = ReadAll(path_);
-    EXPECT_EQ(b.size(), size);
-    EXPECT_EQ(desc(0), first);
-    EXPECT_EQ(b[static_cast<size_t>(first[0]) + 99], 'z');
-    for (int i = 100; i < 128; ++i) EXPECT_EQ(b[static_cast<size_t>(first[0] + i)], 0);
-  }
-  // 128 in 128: moves to the end with 192.
-  {
-    Record r({1, "a", 1, std::string(128, 'w')});
-    size_t size = ReadAll(path_).size();
-    table_->ModifyRecord(r.buffers, 0, nullptr, false);
-    auto moved = desc(0);
-    EXPECT_EQ(moved[0], static_cast<int32_t>(size));
-    EXPECT_EQ(moved[1], 128);
-    EXPECT_EQ(moved[2], 192);
-    EXPECT_EQ(ReadAll(path_).size(), size + 192);
-  }
-  // Now last in the file: 200 grows in place to 256.
-  {
-    auto last = desc(0);
-    Record r({1, "a", 1, std::string(200, 'v')});
-    size_t size = ReadAll(path_).size();
-    table_->ModifyRecord(r.buffers, 0, nullptr, false);
-    auto grown = desc(0);
-    EXPECT_EQ(grown[0], last[0]);
-    EXPECT_EQ(grown[2], 256);
-    EXPECT_EQ(ReadAll(path_).size(), size + 64);
+    auto now = desc(0);
+    EXPECT_EQ(now[0], static_cast<int32_t>(old_bytes.size()));
+    EXPECT_EQ(now[1], length);
+    EXPECT_EQ(now[2], length - length % 64 + 64);
+    EXPECT_EQ(b.size(), old_bytes.size() + static_cast<size_t>(now[2]) + kRecordSize + 24);
+    EXPECT_EQ(table_->RowList(0)[0].DataOffset, now[0] + now[2]);
+    // The old area still holds the old value.
+    EXPECT_TRUE(std::equal(old_bytes.begin() + old[0], old_bytes.begin() + old[0] + old[1], b.begin() + old[0]));
   }
   // Read back through the lazy blob stream.
   Reopen();
