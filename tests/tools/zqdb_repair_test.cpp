@@ -107,6 +107,24 @@ TEST_F(ZqdbRepair, RefusesAnExistingBackupAndAWrongPasswordChangingNothing) {
   EXPECT_EQ(Slurp(db_.string() + ".bak"), "an older copy");
 }
 
+TEST_F(ZqdbRepair, ReadingCommandsRecoverInMemoryAndTheNextWriteInTheFile) {
+  BreakChain();  // as a write stopped in the middle of relinking would leave it
+  const std::string broken = Slurp(db_);
+  std::string out, err;
+  for (const std::string command : {"dump --table Clients --index ByName", "filter --table Clients --expr \"Id > 0\""}) {
+    ASSERT_EQ(Run(command + " --password secret '" + db_.string() + "'", out, err), 0) << command << ": " << err;
+    EXPECT_EQ(Slurp(db_), broken) << command << " wrote the file";
+  }
+  Run("dump --password secret --table Clients --index ByName '" + db_.string() + "'", out, err);
+  const size_t b = out.find("Bernard"), d = out.find("Dubois"), m = out.find("Martin"), t = out.find("Thomas");
+  ASSERT_NE(t, std::string::npos) << out;
+  EXPECT_TRUE(b < d && d < m && m < t) << out;
+
+  ASSERT_EQ(Run("append --password secret --table Clients '" + db_.string() + "' Name=Petit", out, err), 0) << err;
+  EXPECT_EQ(Run("check --password secret '" + db_.string() + "'", out, err), 0) << out;
+  EXPECT_EQ(out, "");
+}
+
 TEST_F(ZqdbRepair, ASoundFileIsLeftAsItIs) {
   const std::string sound = Slurp(db_);
   std::string out, err;
