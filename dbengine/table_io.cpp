@@ -640,8 +640,17 @@ void TDbTableIO::ReadRecord(TFieldBuffers& buffers, const TRowList& list, int po
   LockGuard lock(io);
   TRowRef ref = list[static_cast<size_t>(position)];
   // A modify moves a record's image: the slot, not a row list copied earlier, says where it is.
-  if (ref.RecordId >= 0 && static_cast<size_t>(ref.RecordId) < slots_.size())
+  if (ref.RecordId >= 0 && static_cast<size_t>(ref.RecordId) < slots_.size()) {
     ref.DataOffset = slots_[static_cast<size_t>(ref.RecordId)].DataOffset;
+    // Another opener's modify may have moved the image since this object last loaded or wrote
+    // (it grew the file): the slot in the file says where it is now.
+    uint8_t raw[kSlotSize];
+    if (io.FileSize() != known_file_size_ && io.TryReadAt(raw, SlotPosition(ref.RecordId), kSlotSize)) {
+      const TRecordSlot now = TRecordSlot::Read(raw);
+      if (now.DataOffset >= kFileHeaderSize && int64_t{now.DataOffset} + record_size_ <= io.FileSize())
+        ref.DataOffset = now.DataOffset;
+    }
+  }
   std::vector<uint8_t>& image = image_;
   image.resize(static_cast<size_t>(record_size_));
   io.ReadAt(image.data(), ref.DataOffset, record_size_);

@@ -246,9 +246,9 @@ TEST_F(ZqdbShellTest, EveryCommandAnswersOneLineAndTheShellGoesOnAfterErrors) {
   };
   const std::vector<BadLine> bad_lines = {
       {"bogus --table Stock",
-       "Unknown command 'bogus'; the commands are dump, append, edit, delete, filter, check, refresh, quit"},
+       "Unknown command 'bogus'; the commands are dump, append, edit, delete, filter, check, repair, refresh, quit"},
       {"create x.db y.json",
-       "Unknown command 'create'; the commands are dump, append, edit, delete, filter, check, refresh, quit"},
+       "Unknown command 'create'; the commands are dump, append, edit, delete, filter, check, repair, refresh, quit"},
       {"dump --table Nope", "Table 'Nope' not found"},
       {"append --table Nope Qty=1", "Table 'Nope' not found"},
       {"append --table Stock Nom=x Qty=douze", "'douze' is not a valid integer value for field 'Qty'"},
@@ -652,7 +652,7 @@ TEST_F(ZqdbShellTest, UnknownSubcommandIsNamedWithTheList) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err.rfind("zqdb: Unknown subcommand 'bogus'; the subcommands are create, dump, append, edit, delete, "
-                        "filter, check, shell\n",
+                        "filter, check, repair, shell\n",
                         0),
             0u)
       << r.err;
