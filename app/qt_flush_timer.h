@@ -16,6 +16,8 @@ class TQtFlushTimer : public TFlushTimer {
   int Interval() const override { return interval_; }
   void SetEnabled(bool enabled) override;
   bool Enabled() const override { return timer_.isActive(); }
+  // Milliseconds until the next tick; -1 while disabled.
+  int RemainingTime() const { return timer_.remainingTime(); }
 
  private:
   QTimer timer_;

@@ -16,22 +16,27 @@ function(zq_add_layer target)
 endfunction()
 
 # One GoogleTest executable per folder of tests/, registered as one CTest test.
-# QT: the folder supplies its own main() (it needs a QApplication); otherwise gtest_main is used.
+# QT: the folder supplies its own main() (it needs a QApplication); otherwise tests/support's is used.
+# Both exit with 77 when a test was skipped and none failed, which CTest reports as skipped.
+# Tests find the source tree and the programs of this build through ZQ_TEST_SOURCE_DIR and
+# ZQ_TEST_BINARY_DIR, so a run outside CTest tests the same things.
 function(zq_add_test_suite name)
   cmake_parse_arguments(T "QT" "" "DEPS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(NOT srcs)
     return()
   endif()
+  if(NOT T_QT)
+    list(APPEND srcs ${PROJECT_SOURCE_DIR}/tests/support/test_main.cpp)
+  endif()
   add_executable(${name} ${srcs})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
-  if(T_QT)
-    target_link_libraries(${name} PRIVATE ${T_DEPS} GTest::gtest GTest::gmock)
-  else()
-    target_link_libraries(${name} PRIVATE ${T_DEPS} GTest::gtest_main GTest::gmock)
-  endif()
+  target_link_libraries(${name} PRIVATE ${T_DEPS} GTest::gtest GTest::gmock)
+  target_compile_definitions(${name} PRIVATE ZQ_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                             ZQ_TEST_BINARY_DIR="${PROJECT_BINARY_DIR}")
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ZQ_SOURCE_DIR=${PROJECT_SOURCE_DIR};ZQ_BINARY_DIR=${PROJECT_BINARY_DIR}"
+    SKIP_RETURN_CODE 77
     TIMEOUT 1800)
 endfunction()

@@ -9,6 +9,8 @@
 #include <QTest>
 #include <deque>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "app/fin_install.h"
 #include "app/zqsw_inst.h"
@@ -22,7 +24,13 @@ struct AskedBox {
   QString text;
   QString caption;
   unsigned flags;
+  bool operator==(const AskedBox&) const = default;
 };
+
+inline void PrintTo(const AskedBox& box, std::ostream* os) {
+  *os << "{\"" << box.text.toStdString() << "\", \"" << box.caption.toStdString() << "\", 0x" << std::hex << box.flags
+      << std::dec << "}";
+}
 
 class ScriptedBoxes : public IMessageBoxes {
  public:
@@ -32,6 +40,12 @@ class ScriptedBoxes : public IMessageBoxes {
     int answer = answers.front();
     answers.pop_front();
     return answer;
+  }
+  // Every text asked, for failure messages.
+  std::string AskedTexts() const {
+    std::string all;
+    for (const AskedBox& box : asked) all += "[" + box.text.toStdString() + "] ";
+    return all;
   }
   std::deque<int> answers;
   std::vector<AskedBox> asked;

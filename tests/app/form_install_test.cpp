@@ -11,6 +11,7 @@
 
 #include "app/install_procedure.h"
 #include "tests/app/app_test_support.h"
+#include "tests/ui/qt_wait.h"
 #include "ui/enter_edit.h"
 #include "ui/folder_combo_box.h"
 #include "ui/gradient_progress_bar.h"
@@ -88,11 +89,11 @@ TEST_F(FormInstall, WindowTextsAndSize) {
   EXPECT_TRUE(instructions.endsWith("3- Cliquer sur [Installer] puis choisir [Oui] pour terminer l'installation."));
   EXPECT_EQ(form->PBar->Percent(), 0);
   // The contact values are fictional.
-  for (QLabel* l : form->findChildren<QLabel*>()) {
-    if (l->text().contains('@') || l->text().contains("http")) {
-      EXPECT_TRUE(l->text().contains("quorvant.example"));
-    }
-  }
+  QStringList contacts;
+  for (QLabel* l : form->findChildren<QLabel*>())
+    if (l->text().contains('@') || l->text().contains("http")) contacts << l->text();
+  ASSERT_EQ(contacts.size(), 1) << contacts.join(" | ").toStdString();
+  for (const QString& text : contacts) EXPECT_TRUE(text.contains("quorvant.example")) << text.toStdString();
 }
 
 // A fixed dialog border like the completion window's: a caption with the close button and
@@ -229,20 +230,20 @@ TEST_F(FormInstall, EnterFollowsTheTabOrderAndTabSkipsQuit) {
     auto* current = form->findChild<QWidget*>(kTabOrder[i]);
     ASSERT_TRUE(current->hasFocus());
     QTest::keyClick(current, Qt::Key_Return);
-    QTRY_VERIFY(form->findChild<QWidget*>(kTabOrder[i + 1])->hasFocus());
+    ASSERT_EVENTUALLY(form->findChild<QWidget*>(kTabOrder[i + 1])->hasFocus());
   }
   // Tab from the last entry: Btn_Ok (disabled) and Btn_No (no tab stop) are skipped.
   QTest::keyClick(form->Combo_Path, Qt::Key_Tab);
-  QTRY_VERIFY(form->Edit_Societe->hasFocus());
+  ASSERT_EVENTUALLY(form->Edit_Societe->hasFocus());
   EXPECT_EQ(form->Btn_No->focusPolicy(), Qt::ClickFocus);
   // With Btn_Ok enabled it is the first stop of the chain, still not Btn_No.
   form->Btn_Ok->setEnabled(true);
   form->Combo_Path->setFocus();
-  QTRY_VERIFY(form->Combo_Path->hasFocus());
+  ASSERT_EVENTUALLY(form->Combo_Path->hasFocus());
   QTest::keyClick(form->Combo_Path, Qt::Key_Tab);
-  QTRY_VERIFY(form->Btn_Ok->hasFocus());
+  ASSERT_EVENTUALLY(form->Btn_Ok->hasFocus());
   QTest::keyClick(form->Btn_Ok, Qt::Key_Tab);
-  QTRY_VERIFY(form->Edit_Societe->hasFocus());
+  ASSERT_EVENTUALLY(form->Edit_Societe->hasFocus());
 }
 
 TEST_F(FormInstall, QuitConfirmation) {
@@ -299,44 +300,42 @@ class InstallChecks : public FormFixture {
     form->Edit_Activite->setText("Commerce");
     form->Edit_Licence->setText("M. Exemple");
   }
+  // A refused click leaves the window as it was and the target folder empty.
+  void ExpectNothingChanged() {
+    EXPECT_TRUE(form->Btn_Ok->isEnabled());
+    EXPECT_TRUE(form->Btn_No->isEnabled());
+    EXPECT_EQ(form->PBar->Percent(), 0);
+    EXPECT_TRUE(QDir(target.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+  }
   QTemporaryDir target;
   QTemporaryDir cwd;
 };
+
+const AskedBox kConfirmation{
+    "?tes vous sur de vouloir installer l'application utilisant ces informations personnelles et professionnelles ?",
+    "Confirmation de l'installation", 0x31u};
 
 TEST_F(InstallChecks, MissingFolderShowsTheFirstErrorAndChangesNothing) {
   form->Combo_Path->SetPath(target.path() + "/removed");
   ASSERT_TRUE(form->Btn_Ok->isEnabled());
   form->Btn_Ok->click();
-  ASSERT_EQ(boxes.asked.size(), 1u);
-  EXPECT_EQ(boxes.asked[0].text,
-            "Attention, le chemin d'installation choisis n'existe pas. Veuillez SVP faire choisir un chemin existant ?");
-  EXPECT_EQ(boxes.asked[0].caption, "Erreur d'installation");
-  EXPECT_EQ(boxes.asked[0].flags, 0x10u);
-  EXPECT_TRUE(form->Btn_Ok->isEnabled());
-  EXPECT_TRUE(form->Btn_No->isEnabled());
-  EXPECT_EQ(form->PBar->Percent(), 0);
-  EXPECT_TRUE(QDir(target.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+  EXPECT_EQ(boxes.asked, (std::vector<AskedBox>{{"Attention, le chemin d'installation choisis n'existe pas. Veuillez "
+                                                 "SVP faire choisir un chemin existant ?",
+                                                 "Erreur d'installation", 0x10u}}));
+  ExpectNothingChanged();
 }
 
 TEST_F(InstallChecks, CancelAtTheConfirmationLeavesTheButtonEnabled) {
   form->Combo_Path->SetPath(target.path());
   boxes.answers = {kIdCancel};
   form->Btn_Ok->click();
-  ASSERT_EQ(boxes.asked.size(), 1u);
-  EXPECT_EQ(boxes.asked[0].text,
-            "?tes vous sur de vouloir installer l'application utilisant ces informations personnelles et "
-            "professionnelles ?");
-  EXPECT_EQ(boxes.asked[0].caption, "Confirmation de l'installation");
-  EXPECT_EQ(boxes.asked[0].flags, 0x31u);
-  EXPECT_TRUE(form->Btn_Ok->isEnabled());
-  EXPECT_TRUE(form->Btn_No->isEnabled());
-  EXPECT_EQ(form->PBar->Percent(), 0);
-  EXPECT_TRUE(QDir(target.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+  EXPECT_EQ(boxes.asked, std::vector<AskedBox>{kConfirmation});
+  ExpectNothingChanged();
   // Any answer but OK is a refusal.
   boxes.answers = {kIdNo};
   form->Btn_Ok->click();
-  EXPECT_EQ(boxes.asked.size(), 2u);
-  EXPECT_TRUE(form->Btn_Ok->isEnabled());
+  EXPECT_EQ(boxes.asked, (std::vector<AskedBox>{kConfirmation, kConfirmation}));
+  ExpectNothingChanged();
 }
 
 TEST_F(InstallChecks, MissingPackageIsReportedAfterTheConfirmation) {
@@ -345,17 +344,11 @@ TEST_F(InstallChecks, MissingPackageIsReportedAfterTheConfirmation) {
   ASSERT_TRUE(QDir(cwd.path()).mkdir(install::kPackageName));
   boxes.answers = {kIdOk, kIdOk};
   form->Btn_Ok->click();
-  ASSERT_EQ(boxes.asked.size(), 2u);
-  EXPECT_EQ(boxes.asked[0].caption, "Confirmation de l'installation");
-  EXPECT_EQ(boxes.asked[1].text,
-            "Attention, le package fichiers d'installation n'existe pas. Veuillez SVP contacter le support "
-            "technique. http://www.quorvant.example/ ");
-  EXPECT_EQ(boxes.asked[1].caption, "Erreur d'installation");
-  EXPECT_EQ(boxes.asked[1].flags, 0x10u);
-  EXPECT_TRUE(form->Btn_Ok->isEnabled());
-  EXPECT_TRUE(form->Btn_No->isEnabled());
-  EXPECT_EQ(form->PBar->Percent(), 0);
-  EXPECT_TRUE(QDir(target.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+  EXPECT_EQ(boxes.asked, (std::vector<AskedBox>{kConfirmation,
+                                                {"Attention, le package fichiers d'installation n'existe pas. Veuillez "
+                                                 "SVP contacter le support technique. http://www.quorvant.example/ ",
+                                                 "Erreur d'installation", 0x10u}}));
+  ExpectNothingChanged();
 }
 
 TEST_F(InstallChecks, CompletionWindowNeverShownBeforeAnInstallation) {

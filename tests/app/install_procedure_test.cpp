@@ -12,8 +12,8 @@
 
 #include "app/install_procedure.h"
 #include "platform/special_folders.h"
-#include "tests/app/app_test_support.h"
-#include "tests/app/install_test_support.h"
+#include "tests/app/install_run_fixture.h"
+#include "tests/support/run_program.h"
 #include "ui/enter_edit.h"
 #include "ui/folder_combo_box.h"
 #include "ui/gradient_progress_bar.h"
@@ -22,23 +22,14 @@
 namespace zq::testing {
 namespace {
 
-class InstallRun : public FormFixture {
+using testing_support::OnPath;
+
+class InstallRun : public InstallRunFixture {
  protected:
   void SetUp() override {
-    FormFixture::SetUp();
-    ASSERT_TRUE(root.isValid());
-    cwd = root.path() + "/cwd";
-    target = root.path() + "/target";
-    ASSERT_TRUE(QDir().mkpath(cwd));
-    ASSERT_TRUE(QDir().mkpath(target));
-    folders.locations[CSIDL_DESKTOPDIRECTORY] = (root.path() + "/Desktop").toStdString();
-    folders.locations[CSIDL_PROGRAMS] = (root.path() + "/programs").toStdString();
-    folders.locations[CSIDL_COMMON_PROGRAMS] = (root.path() + "/common").toStdString();
-    QDir().mkpath(root.path() + "/Desktop");
-    QDir().mkpath(root.path() + "/programs");
+    if (!OnPath("zip")) GTEST_SKIP() << "Info-ZIP zip, which makes the packages here, is not on PATH";
+    InstallRunFixture::SetUp();
     TInstallProcedure& p = form->Procedure();
-    p.CurrentDir = [this] { return cwd; };
-    p.Folders = &folders;
     p.CurrentYear = [this] { return year; };
     // The company profile has its own tests; here the run ends with the shortcuts.
     p.ContinueWithProfile = [this] {
@@ -70,21 +61,6 @@ class InstallRun : public FormFixture {
     ASSERT_EQ(zip.exitCode(), 0) << zip.readAllStandardError().toStdString();
   }
 
-  std::vector<int> RunInstall() {
-    QSignalSpy progress(form->PBar, &TGradientProgressBar::PercentChanged);
-    boxes.answers = {kIdOk};
-    form->Btn_Ok->click();
-    std::vector<int> seen;
-    for (const auto& args : progress) seen.push_back(args.at(0).toInt());
-    return seen;
-  }
-
-  QString Product() const { return target + "/QUORVANT/Briskal_SE"; }
-
-  QTemporaryDir root;
-  QString cwd;
-  QString target;
-  FakeFolders folders;
   int year = 2013;
   int continued = 0;
   int continued_at = -1;
@@ -93,7 +69,7 @@ class InstallRun : public FormFixture {
 TEST_F(InstallRun, ExtractsRenamesAndCreatesTheShortcuts) {
   MakePackage("MZ placeholder executable");
   std::vector<int> progress = RunInstall();
-  ASSERT_EQ(boxes.asked.size(), 1u) << boxes.asked.back().text.toStdString();  // only the confirmation
+  ASSERT_EQ(boxes.asked.size(), 1u) << boxes.AskedTexts();  // only the confirmation
   EXPECT_EQ(progress, (std::vector<int>{10, 20, 23, 26, 29, 32, 33, 36, 40, 60}));
   EXPECT_FALSE(form->Btn_Ok->isEnabled());
   EXPECT_FALSE(form->Btn_No->isEnabled());

@@ -5,10 +5,12 @@
 #include <QApplication>
 #include <QLocale>
 
+#include "tests/support/suite_exit.h"
+
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
   ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  return zq::testing_support::SuiteExitStatus(RUN_ALL_TESTS());
 }

@@ -8,8 +8,6 @@
 #include <QImage>
 #include <QPainter>
 #include <QLocale>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -24,8 +22,8 @@
 #include "dbengine/field.h"
 #include "dbengine/field_type.h"
 #include "platform/exception.h"
-#include "tests/app/app_test_support.h"
-#include "tests/app/install_test_support.h"
+#include "tests/app/install_run_fixture.h"
+#include "tests/support/run_program.h"
 #include "ui/enter_edit.h"
 #include "ui/folder_combo_box.h"
 #include "ui/gradient_progress_bar.h"
@@ -39,11 +37,6 @@ const char kPlaceholder[] =
     "Briskal SE 5.2 - demo placeholder for the product's program.\n"
     "The installer copies it and points the three shortcuts at it.\n";
 const char kShortcutName[] = "/Briskal SE 5.2 Logiciel de Gestion.lnk";
-
-QString FromEnvOr(const char* name, const char* fallback) {
-  QString value = qEnvironmentVariable(name);
-  return value.isEmpty() ? QString::fromUtf8(fallback) : value;
-}
 
 // One record of a table as texts by field name, with the table's record count.
 struct TableRecord {
@@ -65,7 +58,7 @@ TableRecord ReadFirstRecord(const QString& database, const std::string& table, c
   return record;
 }
 
-class ProfileRun : public FormFixture {
+class ProfileRun : public InstallRunFixture {
  protected:
   // The packages are made once for the suite: one as shipped, one whose configuration database
   // has another password.
@@ -76,38 +69,19 @@ class ProfileRun : public FormFixture {
     QString dir = packages_->path() + "/" + table_password;
     QString package = dir + "/" + install::kPackageName;
     if (QFileInfo::exists(package)) return package;
-    QProcess script;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("ZQ_BUILD_DIR", FromEnvOr("ZQ_BINARY_DIR", ZQ_TEST_BINARY_DIR));
-    env.insert("ZQ_DEMO_TABLE_PASSWORD", table_password);
-    script.setProcessEnvironment(env);
-    script.start("bash", {FromEnvOr("ZQ_SOURCE_DIR", ZQ_TEST_SOURCE_DIR) + "/scripts/make-demo-package", dir});
-    if (!script.waitForFinished(300000) || script.exitCode() != 0) {
-      ADD_FAILURE() << "make-demo-package: " << script.readAllStandardError().toStdString();
+    testing_support::ProgramResult made = testing_support::RunProgram(
+        "bash", {testing_support::SourceFile("scripts/make-demo-package"), QFile::encodeName(dir).toStdString()},
+        {.env = {{"ZQ_BUILD_DIR", ZQ_TEST_BINARY_DIR}, {"ZQ_DEMO_TABLE_PASSWORD", table_password.toStdString()}},
+         .limit = std::chrono::minutes(5)});
+    if (made.status != 0) {
+      ADD_FAILURE() << "make-demo-package: " << made.err;
       return {};
     }
     return package;
   }
 
-  void SetUp() override {
-    FormFixture::SetUp();
-    ASSERT_TRUE(root.isValid());
-    cwd = root.path() + "/cwd";
-    target = root.path() + "/target";
-    ASSERT_TRUE(QDir().mkpath(cwd));
-    ASSERT_TRUE(QDir().mkpath(target));
-    for (auto [csidl, name] : {std::pair{CSIDL_DESKTOPDIRECTORY, "/Desktop"}, std::pair{CSIDL_PROGRAMS, "/programs"},
-                               std::pair{CSIDL_COMMON_PROGRAMS, "/common"}}) {
-      folders.locations[csidl] = QFile::encodeName(root.path() + name).toStdString();
-      QDir().mkpath(root.path() + name);
-    }
-    WireForm();
-  }
-
-  void WireForm() {
-    TInstallProcedure& p = form->Procedure();
-    p.CurrentDir = [this] { return cwd; };
-    p.Folders = &folders;
+  void WireForm() override {
+    InstallRunFixture::WireForm();
     // The completion window is recorded, not run, unless a test asks for the real one.
     form->ShowCompletion = [this] {
       ++completions;
@@ -162,23 +136,20 @@ class ProfileRun : public FormFixture {
     form->Combo_Path->SetPath(target);
   }
 
+  // The year is read during the run: both sides of a New Year's midnight are accepted.
   std::vector<int> RunInstall() {
-    QSignalSpy progress(form->PBar, &TGradientProgressBar::PercentChanged);
-    boxes.answers = {kIdOk};
-    form->Btn_Ok->click();
-    std::vector<int> seen;
-    for (const auto& args : progress) seen.push_back(args.at(0).toInt());
-    return seen;
+    years_.first = QDate::currentDate().year();
+    std::vector<int> progress = InstallRunFixture::RunInstall();
+    years_.second = QDate::currentDate().year();
+    return progress;
   }
-
-  QString Product() const { return target + "/QUORVANT/Briskal_SE"; }
+  // The year the run used: the one whose fiscal database it made.
+  int RunYear() const { return QFileInfo::exists(Fiscal(years_.second)) ? years_.second : years_.first; }
+  QString Fiscal(int year) const { return Product() + "/Ex_Data/DBEx_" + QString::number(year) + ".FDB"; }
   QString Database() const { return Product() + "/scg.zqc"; }
 
   static std::unique_ptr<QTemporaryDir> packages_;
-  QTemporaryDir root;
-  QString cwd;
-  QString target;
-  FakeFolders folders;
+  std::pair<int, int> years_;
   int completions = 0;
   bool ok_hidden_at_completion = false;
   int percent_at_completion = -1;
@@ -208,9 +179,9 @@ TEST_F(ProfileRun, WholeInstallationWritesTheProfileAndShowsTheCompletionWindow)
     end->close();
   });
   std::vector<int> progress = RunInstall();
-  const int year = QDate::currentDate().year();
+  const int year = RunYear();
 
-  ASSERT_EQ(boxes.asked.size(), 1u) << boxes.asked.back().text.toStdString();  // only the confirmation
+  ASSERT_EQ(boxes.asked.size(), 1u) << boxes.AskedTexts();  // only the confirmation
   EXPECT_EQ(progress, kAllSteps);
   EXPECT_EQ(completions, 1);
   EXPECT_TRUE(ok_hidden_at_completion);
@@ -227,7 +198,7 @@ TEST_F(ProfileRun, WholeInstallationWritesTheProfileAndShowsTheCompletionWindow)
   // Every file of the package, the template renamed to this year.
   EXPECT_EQ(ReadAll(Product() + "/Briskal.EXE"), QByteArray(kPlaceholder));
   EXPECT_FALSE(QFileInfo::exists(Product() + "/Ex_Data/DBEx_20xx.FDB"));
-  QString fiscal = Product() + "/Ex_Data/DBEx_" + QString::number(year) + ".FDB";
+  QString fiscal = Fiscal(year);
   ASSERT_TRUE(QFileInfo(fiscal).isFile());
   EXPECT_EQ(ReadFirstRecord(fiscal, "Ventes", "").count, 0);  // an engine database, empty
   EXPECT_TRUE(QFileInfo(Product() + "/Files_Export").isDir());
@@ -296,7 +267,7 @@ TEST_F(ProfileRun, AccentedFolderLocaleGroupingAndBestFitTexts) {
   form->Edit_Tel->setText(QString::fromUtf8("05\u201155"));
   form->Procedure().CurrentYear = [] { return 2031; };
   EXPECT_EQ(RunInstall(), kAllSteps);
-  ASSERT_EQ(boxes.asked.size(), 1u) << boxes.asked.back().text.toStdString();
+  ASSERT_EQ(boxes.asked.size(), 1u) << boxes.AskedTexts();
   EXPECT_EQ(completions, 1);
 
   TableRecord config = ReadFirstRecord(Database(), "Config", "tarvu");
@@ -330,7 +301,7 @@ TEST_F(ProfileRun, WrongTablePasswordShowsTheEngineMessageAndStops) {
   EXPECT_FALSE(form->Btn_Ok->isEnabled());
   // Nothing undone: files, fiscal database and shortcuts stay; the database is as shipped.
   EXPECT_EQ(ReadAll(Product() + "/Briskal.EXE"), QByteArray(kPlaceholder));
-  EXPECT_TRUE(QFileInfo::exists(Product() + "/Ex_Data/DBEx_" + QString::number(QDate::currentDate().year()) + ".FDB"));
+  EXPECT_TRUE(QFileInfo::exists(Fiscal(RunYear())));
   EXPECT_TRUE(QFileInfo::exists(root.path() + "/Desktop" + kShortcutName));
   TableRecord config = ReadFirstRecord(Database(), "Config", "autre");
   EXPECT_EQ(config.fields["Exercice"], "20xx");
@@ -465,7 +436,7 @@ TEST_F(ProfileRun, SecondInstallationOverTheFirst) {
   form->Edit_Email->setText("");
   form->Procedure().CurrentYear = [] { return 2030; };
   EXPECT_EQ(RunInstall(), kAllSteps);
-  ASSERT_EQ(boxes.asked.size(), 1u) << boxes.asked.back().text.toStdString();
+  ASSERT_EQ(boxes.asked.size(), 1u) << boxes.AskedTexts();
   EXPECT_EQ(completions, 1);
   // The template stays beside the kept year database.
   EXPECT_TRUE(QFileInfo::exists(Product() + "/Ex_Data/DBEx_20xx.FDB"));
@@ -488,7 +459,7 @@ TEST_F(ProfileRun, CapitalTypedWhileTheBoxKeepsTheFocusIsWrittenAsTyped) {
   // The accelerator of the install button runs it without moving the focus.
   boxes.answers = {kIdOk};
   form->Btn_OkClick();
-  ASSERT_EQ(completions, 1) << (boxes.asked.empty() ? std::string() : boxes.asked.back().text.toStdString());
+  ASSERT_EQ(completions, 1) << boxes.AskedTexts();
   EXPECT_EQ(ReadFirstRecord(Database(), "Societe", "tarvu").fields["CapitalS"], "(2,500,000)");
 }
 

@@ -1,6 +1,6 @@
 // The databases' auto-flush timer of the application: ticks on the event loop at its interval
 // while enabled, never while disabled, and a failing flush is shown without stopping it.
-#include <QElapsedTimer>
+#include <QCoreApplication>
 #include <QTest>
 
 #include "app/qt_flush_timer.h"
@@ -18,15 +18,17 @@ TEST(QtFlushTimer, TicksOnlyWhileEnabled) {
   EXPECT_FALSE(timer.Enabled());
   timer.SetInterval(10);
   EXPECT_EQ(timer.Interval(), 10);
-  QTest::qWait(60);
-  EXPECT_EQ(ticks, 0);  // created disabled
+  QCoreApplication::processEvents();
+  EXPECT_EQ(timer.RemainingTime(), -1);  // created disabled: nothing is scheduled
+  EXPECT_EQ(ticks, 0);
   timer.SetEnabled(true);
   EXPECT_TRUE(timer.Enabled());
   EXPECT_TRUE(QTest::qWaitFor([&] { return ticks >= 3; }, 5000));
   timer.SetEnabled(false);
   EXPECT_FALSE(timer.Enabled());
   int stopped_at = ticks;
-  QTest::qWait(60);
+  QCoreApplication::processEvents();  // a tick already queued would run here
+  EXPECT_EQ(timer.RemainingTime(), -1);
   EXPECT_EQ(ticks, stopped_at);
   // Enabling twice does not restart or double the timer; the interval is kept as given.
   timer.SetInterval(0);
@@ -42,8 +44,11 @@ TEST(QtFlushTimer, LongIntervalDoesNotTickEarly) {
   timer.OnTimer = [&] { ++ticks; };
   timer.SetInterval(60000);
   timer.SetEnabled(true);
-  QTest::qWait(50);
+  QCoreApplication::processEvents();
   EXPECT_EQ(ticks, 0);
+  // Armed for the whole interval, not for some shorter one.
+  EXPECT_GT(timer.RemainingTime(), 30000);
+  EXPECT_LE(timer.RemainingTime(), 60000);
 }
 
 TEST(QtFlushTimer, FailingFlushIsShownAndTheTimerGoesOn) {

@@ -2,7 +2,6 @@
 // key bytes and starting vector; and the keyed password path against OpenSSL's ECB.
 #include <gtest/gtest.h>
 
-#ifdef ZQ_HAVE_OPENSSL
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #include <openssl/blowfish.h>
@@ -65,4 +64,3 @@ TEST(OpenSslReference, InitKeyUsesTheTwentyByteDigest) {
 }  // namespace zq
 
 #pragma GCC diagnostic pop
-#endif

@@ -8,24 +8,16 @@
 #include "dbengine/data_source.h"
 #include "dbengine/db_error.h"
 #include "tests/dbengine/data_set_mem.h"
+#include "tests/dbengine/engine_test_support.h"
 
 namespace zq {
 namespace {
 
 using testing::TMemDataSet;
+using testing_support::ErrorOf;
 
 std::vector<testing::MemFieldSpec> Schema() {
   return {{"Id", ftInteger}, {"Name", ftString, 10}, {"Amount", ftFloat}};
-}
-
-template <class F>
-std::string ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "<no error>";
 }
 
 void AddRows(TMemDataSet& ds, int n) {

@@ -6,7 +6,7 @@
 #include "dbengine/date_time.h"
 #include "dbengine/db_error.h"
 #include "dbengine/memory_stream_registry.h"
-#include "dbfile_test_util.h"
+#include "engine_test_support.h"
 
 namespace zq {
 namespace {

@@ -9,7 +9,8 @@
 #include "dbengine/db_error.h"
 #include "dbengine/db_file_stream.h"
 #include "dbengine/memory_stream_registry.h"
-#include "dbfile_test_util.h"
+#include "engine_test_support.h"
+#include "tests/support/run_program.h"
 
 namespace zq {
 namespace {
@@ -31,15 +32,6 @@ TDbSchema SmallSchema() {
   empty.Fields = {{"Key", ftInteger}};
   s.Tables.push_back(empty);
   return s;
-}
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "<no error>";
 }
 
 class DbFileIOTest : public ::testing::Test {
@@ -114,27 +106,10 @@ TEST_F(DbFileIOTest, ReadOnlyFileOpensForReadingOnly) {
   SetFileReadOnly(path_, false);
 }
 
-// Runs f in a child process and returns its exit status.
-int InChild(const std::function<int()>& f) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int code = 99;
-    try {
-      code = f();
-    } catch (...) {
-      code = 98;
-    }
-    ::_exit(code);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST_F(DbFileIOTest, ExclusiveOpenConflictsAcrossProcessesBothWays) {
   const std::string sharing = "The process cannot access the file because it is being used by another process";
   auto child_open = [&](bool exclusive) {
-    return InChild([&] {
+    return testing_support::InChildWithin([&] {
       FakeOwner other;
       try {
         other.io().Open(path_, mtDisk, 0, false, exclusive);
@@ -202,7 +177,7 @@ TEST_F(DbFileIOTest, LockIsHeldAgainstOtherProcesses) {
   owner.io().Open(path_, mtDisk, 0, false, false);
   owner.io().Lock();
   auto child_lock = [&] {
-    return InChild([&] {
+    return testing_support::InChildWithin([&] {
       FakeOwner other;
       other.retry_count = 1;
       other.io().Open(path_, mtDisk, 0, false, false);

@@ -14,18 +14,11 @@
 #include "dbengine/session.h"
 #include "dbengine/session_list.h"
 #include "platform/exception.h"
+#include "tests/dbengine/engine_test_support.h"
 
 namespace zq::testing {
 
-template <class F>
-std::string ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "<no error>";
-}
+using testing_support::ErrorOf;
 
 class DbTableTest : public ::testing::Test {
  protected:

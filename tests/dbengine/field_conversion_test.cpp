@@ -7,21 +7,13 @@
 #include "dbengine/date_time.h"
 #include "dbengine/db_error.h"
 #include "tests/dbengine/data_set_mem.h"
+#include "tests/dbengine/engine_test_support.h"
 
 namespace zq {
 namespace {
 
 using testing::TMemDataSet;
-
-template <class F>
-std::string ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "<no error>";
-}
+using testing_support::ErrorOf;
 
 class FieldConversion : public ::testing::Test {
  protected:

@@ -16,6 +16,7 @@
 #include "dbengine/db_file_io.h"
 #include "dbengine/encrypt_algo.h"
 #include "dbengine/pipeline_progress.h"
+#include "tests/dbengine/engine_test_support.h"
 
 namespace zq {
 namespace {
@@ -34,16 +35,6 @@ TMemoryStream Stream(const Bytes& b) {
   if (!b.empty()) s.WriteBuffer(b.data(), static_cast<int64_t>(b.size()));
   s.SetPosition(0);
   return s;
-}
-
-template <class F>
-std::string DatabaseErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const EDatabaseError& e) {
-    return e.Message();
-  }
-  return "<no EDatabaseError>";
 }
 
 TEST(AlgoRegistry, BuiltInAlgorithmsInOrder) {
@@ -95,8 +86,8 @@ TEST(Managers, LowerCaseZlibSelectsTheZlibAlgorithm) {
 TEST(Managers, UnknownNamesAreRefused) {
   TCompressMgr c(nullptr);
   TEncryptMgr e(nullptr);
-  EXPECT_EQ(DatabaseErrorOf([&] { c.SetAlgoName("LZMA"); }), "Compression algorithm module 'LZMA' not found");
-  EXPECT_EQ(DatabaseErrorOf([&] { e.SetAlgoName("Rijndael"); }),
+  EXPECT_EQ(testing_support::ErrorOf<EDatabaseError>([&] { c.SetAlgoName("LZMA"); }), "Compression algorithm module 'LZMA' not found");
+  EXPECT_EQ(testing_support::ErrorOf<EDatabaseError>([&] { e.SetAlgoName("Rijndael"); }),
             "Encryption algorithm module 'Rijndael' not found");
   EXPECT_EQ(c.Algo(), nullptr);
   EXPECT_EQ(e.Algo(), nullptr);
@@ -107,15 +98,15 @@ TEST(Managers, GeneralErrorWithoutAlgorithm) {
   TEncryptMgr e(nullptr);
   TMemoryStream a, b;
   Bytes buf(8);
-  EXPECT_EQ(DatabaseErrorOf([&] { c.EncodeStream(a, b, -1); }), "General error");
-  EXPECT_EQ(DatabaseErrorOf([&] { c.DecodeStream(a, b, -1); }), "General error");
-  EXPECT_EQ(DatabaseErrorOf([&] { e.EncodeStream(a, b, -1); }), "General error");
-  EXPECT_EQ(DatabaseErrorOf([&] { e.DecodeStream(a, b, -1); }), "General error");
-  EXPECT_EQ(DatabaseErrorOf([&] { e.EncodeBuffer(buf.data(), buf.data(), 8); }), "General error");
-  EXPECT_EQ(DatabaseErrorOf([&] { e.DecodeBuffer(buf.data(), buf.data(), 8); }), "General error");
-  EXPECT_EQ(DatabaseErrorOf([&] { e.SetMode(1); }), "General error");
-  EXPECT_EQ(DatabaseErrorOf([&] { e.InitKey("x"); }), "General error");
-  EXPECT_EQ(DatabaseErrorOf([&] { e.Done(); }), "General error");
+  EXPECT_EQ(testing_support::ErrorOf<EDatabaseError>([&] { c.EncodeStream(a, b, -1); }), "General error");
+  EXPECT_EQ(testing_support::ErrorOf<EDatabaseError>([&] { c.DecodeStream(a, b, -1); }), "General error");
+  EXPECT_EQ(testing_support::ErrorOf<EDatabaseError>([&] { e.EncodeStream(a, b, -1); }), "General error");
+  EXPECT_EQ(testing_support::ErrorOf<EDatabaseError>([&] { e.DecodeStream(a, b, -1); }), "General error");
+  EXPECT_EQ(testing_support::ErrorOf<EDatabaseError>([&] { e.EncodeBuffer(buf.data(), buf.data(), 8); }), "General error");
+  EXPECT_EQ(testing_support::ErrorOf<EDatabaseError>([&] { e.DecodeBuffer(buf.data(), buf.data(), 8); }), "General error");
+  EXPECT_EQ(testing_support::ErrorOf<EDatabaseError>([&] { e.SetMode(1); }), "General error");
+  EXPECT_EQ(testing_support::ErrorOf<EDatabaseError>([&] { e.InitKey("x"); }), "General error");
+  EXPECT_EQ(testing_support::ErrorOf<EDatabaseError>([&] { e.Done(); }), "General error");
 }
 
 TEST(Managers, SameNameTwiceKeepsObjectAndKeyAnotherClassReplacesIt) {

@@ -14,7 +14,7 @@
 #include "dbengine/login_hook.h"
 #include "dbengine/session.h"
 #include "dbengine/session_list.h"
-#include "dbfile_test_util.h"
+#include "tests/dbengine/engine_test_support.h"
 
 namespace zq::session_test {
 
@@ -101,14 +101,10 @@ class ScriptedLogin : public TDbLoginHook {
   std::vector<std::string> shown;
 };
 
+// Database errors only: any other exception fails the test.
 template <class F>
 std::string ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const EDatabaseError& e) {
-    return e.Message();
-  }
-  return "<no EDatabaseError>";
+  return testing_support::ErrorOf<EDatabaseError>(std::forward<F>(f));
 }
 
 }  // namespace zq::session_test

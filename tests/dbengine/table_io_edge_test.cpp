@@ -3,17 +3,18 @@
 #include "dbengine/db_error.h"
 #include "dbengine/memory_stream_registry.h"
 #include "dbengine/table_io.h"
-#include "dbfile_test_util.h"
+#include "engine_test_support.h"
 
 namespace zq {
 namespace {
 
 using namespace testing_support;
+using namespace dbfmt;
 
 // Table "T": Id autoinc (4), Name string 20 (21), Num integer (4), Memo memo (20): record 49 bytes.
 constexpr int kRecordSize = 4 + 21 + 4 + 20;
-constexpr int kTableHeader = 3821;
-constexpr int kDataStart = 3821 + 4821;
+constexpr int kTableHeader = kFileHeaderSize;
+constexpr int kDataStart = kFileHeaderSize + kTableHeaderSize;
 
 TDbSchema Schema(bool check_blob_writes = false) {
   TDbSchema s;
@@ -36,29 +37,16 @@ struct Values {
 // Field numbers of the table above, as bits of Record's placeholder set.
 enum : unsigned { kId = 1u << 0, kName = 1u << 1, kNum = 1u << 2 };
 
-// Holds the buffers of one record for the table above. Fields in `placeholders` get inactive
+// The buffers of one record for the table above. Fields in `placeholders` get inactive
 // placeholders, as a data set builds them for fields it has no field object for.
-struct Record {
-  explicit Record(const Values& v, unsigned placeholders = 0)
-      : id(IntValue(v.id)), name(TextValue(v.name, 20)), num(IntValue(v.num)) {
-    auto add = [&](unsigned bit, std::vector<uint8_t>& value, uint8_t type) {
-      if (placeholders & bit) buffers.AddPlaceholder();
-      else buffers.Add(value.data(), type, static_cast<int32_t>(value.size()));
-    };
-    add(kId, id, ftAutoInc);
-    add(kName, name, ftString);
-    add(kNum, num, ftInteger);
-    if (v.memo) {
-      memo.WriteBuffer(v.memo->data(), static_cast<int64_t>(v.memo->size()));
-      buffers.AddBlob(&memo, ftMemo);
-    } else {
-      buffers.AddPlaceholder();
-    }
+struct Record : FieldValues {
+  explicit Record(const Values& v, unsigned placeholders = 0) {
+    placeholders & kId ? Missing() : Int(v.id, ftAutoInc);
+    placeholders & kName ? Missing() : Text(v.name, 20);
+    placeholders & kNum ? Missing() : Int(v.num);
+    v.memo ? Blob(*v.memo) : Missing();
   }
-  int32_t Id() const { return dbfmt::GetI32(id.data()); }
-  std::vector<uint8_t> id, name, num;
-  TOptimBlobStream memo;
-  TFieldBuffers buffers;
+  int32_t Id() const { return GetI32(Bytes(0).data()); }
 };
 
 class TableIOEdgeTest : public ::testing::Test {
@@ -84,14 +72,6 @@ class TableIOEdgeTest : public ::testing::Test {
     std::vector<int32_t> out;
     for (const auto& ref : table_->RowList(list)) out.push_back(ref.RecordId);
     return out;
-  }
-  std::string ErrorOf(const std::function<void()>& f) {
-    try {
-      f();
-    } catch (const Exception& e) {
-      return e.Message();
-    }
-    return "<no error>";
   }
   bool check_ = false;
   TempDir dir_;
@@ -126,11 +106,11 @@ TEST_F(TableIOEdgeTest, LoadsDefinitionsAndLayout) {
 TEST_F(TableIOEdgeTest, FirstAppendLayout) {
   Append({0, "abc", 7, std::string("hello")});
   auto b = ReadAll(path_);
-  const int B = kDataStart, D = B + 5124, A = D + kRecordSize, L0 = A + 64;
-  ASSERT_EQ(b.size(), static_cast<size_t>(L0 + 3 * 8196));
-  EXPECT_EQ(I32At(b, kTableHeader + 33), B);  // FirstSlotBlock
-  EXPECT_EQ(I32At(b, kTableHeader + 37), 1);  // SlotCount
-  EXPECT_EQ(I32At(b, kTableHeader + 41), 1);  // LastAutoIncValue
+  const int B = kDataStart, D = B + kSlotBlockSize, A = D + kRecordSize, L0 = A + 64;
+  ASSERT_EQ(b.size(), static_cast<size_t>(L0 + 3 * kLinkBlockSize));
+  EXPECT_EQ(I32At(b, kTableHeader + kHdrFirstSlotBlock), B);
+  EXPECT_EQ(I32At(b, kTableHeader + kHdrSlotCount), 1);
+  EXPECT_EQ(I32At(b, kTableHeader + kHdrLastAutoInc), 1);
   EXPECT_EQ(I32At(b, B), 0);                  // NextBlock
   EXPECT_EQ(I32At(b, B + 4), D);
   EXPECT_EQ(b[B + 8], 0);
@@ -144,10 +124,10 @@ TEST_F(TableIOEdgeTest, FirstAppendLayout) {
   EXPECT_EQ(I32At(b, D + 37), 64);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[A]), 5), "hello");
   for (int i = 0; i < 3; ++i) {
-    int idx = kTableHeader + 4181 + i * 78;
-    int block = L0 + i * 8196;
-    EXPECT_EQ(I32At(b, idx + 66), block) << i;  // FirstLinkBlock
-    EXPECT_EQ(I32At(b, idx + 70), 0) << i;      // HeadSlot
+    int idx = kTableHeader + TTableDefBlock::IndexEntryOffset(i);
+    int block = L0 + i * kLinkBlockSize;
+    EXPECT_EQ(I32At(b, idx + kIdxFirstLinkBlock), block) << i;
+    EXPECT_EQ(I32At(b, idx + kIdxHeadSlot), 0) << i;
     EXPECT_EQ(I32At(b, block), 0);
     EXPECT_EQ(I32At(b, block + 4), 0);
     EXPECT_EQ(I32At(b, block + 8), -1);
@@ -161,26 +141,26 @@ TEST_F(TableIOEdgeTest, RecordId1024StartsSecondSlotAndLinkBlocks) {
   auto b = ReadAll(path_);
   const int B0 = kDataStart;
   // Records 0..1023: block, then each append adds one record image; record 0 also adds 3 link blocks.
-  int64_t after_first = B0 + 5124 + kRecordSize + 3 * 8196;
+  int64_t after_first = B0 + kSlotBlockSize + kRecordSize + 3 * kLinkBlockSize;
   int64_t d1023 = after_first + 1022 * kRecordSize;
-  EXPECT_EQ(I32At(b, B0 + 4 + 1023 * 5), d1023);
+  EXPECT_EQ(I32At(b, B0 + 4 + 1023 * kSlotSize), d1023);
   int64_t B1 = d1023 + kRecordSize;
   EXPECT_EQ(I32At(b, B0), B1);  // NextBlock of the first slot block
   EXPECT_EQ(I32At(b, B1), 0);
-  EXPECT_EQ(I32At(b, B1 + 4), B1 + 5124);
-  int64_t first_links = B0 + 5124 + kRecordSize;
+  EXPECT_EQ(I32At(b, B1 + 4), B1 + kSlotBlockSize);
+  int64_t first_links = B0 + kSlotBlockSize + kRecordSize;
   for (int i = 0; i < 3; ++i) {
-    int64_t second = B1 + 5124 + kRecordSize + i * 8196;
-    EXPECT_EQ(I32At(b, first_links + i * 8196), second) << i;
+    int64_t second = B1 + kSlotBlockSize + kRecordSize + i * kLinkBlockSize;
+    EXPECT_EQ(I32At(b, first_links + i * kLinkBlockSize), second) << i;
   }
-  EXPECT_EQ(I32At(b, kTableHeader + 37), 1025);
+  EXPECT_EQ(I32At(b, kTableHeader + kHdrSlotCount), 1025);
   Reopen();
   EXPECT_EQ(table_->RowList(0).size(), 1025u);
   EXPECT_EQ(Ids(1).back(), 1024);
 }
 
 TEST_F(TableIOEdgeTest, AutoIncrementRules) {
-  auto header_last = [&] { return I32At(ReadAll(path_), kTableHeader + 41); };
+  auto header_last = [&] { return I32At(ReadAll(path_), kTableHeader + kHdrLastAutoInc); };
   Append({41, "a", 1, std::nullopt});
   EXPECT_EQ(header_last(), 41);
   Record r0({0, "x", 100, std::nullopt});
@@ -200,7 +180,7 @@ TEST_F(TableIOEdgeTest, AutoIncrementPlaceholderGetsTheNextValue) {
   for (int32_t expected : {42, 43}) {
     Record r({0, "p" + std::to_string(expected), expected, std::nullopt}, kId);
     table_->AppendRecord(r.buffers, false, nullptr);
-    EXPECT_EQ(I32At(ReadAll(path_), kTableHeader + 41), expected);
+    EXPECT_EQ(I32At(ReadAll(path_), kTableHeader + kHdrLastAutoInc), expected);
   }
   Reopen();
   EXPECT_EQ(table_->Header().LastAutoIncValue(), 43);
@@ -467,7 +447,7 @@ TEST(TableIODamage, MissingLinkBlocksLoadButRefuseWritesBeforeWriting) {
   TDbSchema s = Schema();
   s.Tables[0].Records.push_back({{{"Id", Variant(0)}, {"Name", Variant("a")}, {"Num", Variant(1)}}});
   std::vector<uint8_t> bytes = TDbCreator::Build(s);
-  dbfmt::PutI32(&bytes[3821 + 4181 + 66], 0);  // index PK loses its link blocks
+  dbfmt::PutI32(&bytes[kFileHeaderSize + TTableDefBlock::IndexEntryOffset(0) + kIdxFirstLinkBlock], 0);  // index PK loses its link blocks
   TMemoryStream stream;
   stream.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
   std::string name = TMemoryStreamRegistry::Register(&stream);

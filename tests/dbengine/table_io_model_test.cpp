@@ -5,12 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <random>
 
 #include "dbengine/db_error.h"
 #include "dbengine/table_io.h"
-#include "dbfile_test_util.h"
+#include "engine_test_support.h"
 
 namespace zq {
 namespace {
@@ -69,19 +70,8 @@ TDbSchema ModelSchema() {
   return s;
 }
 
-struct Buffers {
-  explicit Buffers(const ModelRow& r) : id(4), name(13, 0), num(2), val(8) {
-    dbfmt::PutI32(id.data(), r.id);
-    std::memcpy(name.data(), r.name.data(), std::min<size_t>(12, r.name.size()));
-    dbfmt::PutI16(num.data(), r.num);
-    dbfmt::PutF64(val.data(), r.val);
-    b.Add(id.data(), ftInteger, 4);
-    b.Add(name.data(), ftString, 13);
-    b.Add(num.data(), ftSmallint, 2);
-    b.Add(val.data(), ftFloat, 8);
-  }
-  std::vector<uint8_t> id, name, num, val;
-  TFieldBuffers b;
+struct Buffers : FieldValues {
+  explicit Buffers(const ModelRow& r) { Int(r.id).Text(r.name, 12).Small(r.num).Float(r.val); }
 };
 
 class Checker {
@@ -111,21 +101,10 @@ class Checker {
       std::vector<int32_t> sorted = ids;
       std::sort(sorted.begin(), sorted.end());
       ASSERT_EQ(sorted, live);
-      // Walk the chain in the file, skipping deleted records.
-      std::vector<int32_t> blocks;
-      int32_t block = h.FirstLinkBlock(i);
-      while (block != 0 && blocks.size() < 100) {
-        blocks.push_back(block);
-        block = I32At(file, static_cast<size_t>(block));
-      }
+      // The chain in the file, without the deleted records.
       std::vector<int32_t> chain;
-      int32_t r = h.HeadSlot(i);
-      for (int steps = 0; steps < h.SlotCount() && r != -1 && !blocks.empty(); ++steps) {
+      for (int32_t r : IndexChain(file, h, i))
         if (model_.count(r)) chain.push_back(r);
-        size_t at = static_cast<size_t>(blocks.at(static_cast<size_t>(r / 1024))) + 4 + static_cast<size_t>(r % 1024) * 8;
-        ASSERT_EQ(I32At(file, at), r);
-        r = I32At(file, at + 4);
-      }
       ASSERT_EQ(chain, ids) << "chain of index " << i;
     }
   }
@@ -161,7 +140,7 @@ TEST(TableIOModel, RandomOperationsKeepEveryIndexAndChain) {
     if (model.empty() || kind < 5) {
       ModelRow row{next_id++, random_name(), static_cast<int16_t>(rng() % 15), double(rng() % 9) / 4};
       Buffers b(row);
-      table->AppendRecord(b.b, false, nullptr);
+      table->AppendRecord(b.buffers, false, nullptr);
       model[next_record++] = row;
     } else if (kind < 8) {
       auto it = model.begin();
@@ -172,9 +151,26 @@ TEST(TableIOModel, RandomOperationsKeepEveryIndexAndChain) {
       if (rng() % 2) row.num = static_cast<int16_t>(rng() % 15);
       if (rng() % 3 == 0) row.val = double(rng() % 9) / 4;
       if (rng() % 5 == 0) row.id = next_id++;
+      // The move callback names exactly the indexes where the record changed place.
+      auto positions = [&] {
+        std::vector<int> at;
+        for (int i = 1; i <= 5; ++i) {
+          const TRowList& list = table->RowList(i);
+          auto found = std::find_if(list.begin(), list.end(), [&](const TRowRef& ref) { return ref.RecordId == it->first; });
+          at.push_back(static_cast<int>(found - list.begin()));
+        }
+        return at;
+      };
+      std::vector<int> before = positions();
       Buffers b(row);
-      int calls = 0;
-      table->ModifyRecord(b.b, physical, [&](int, int, int) { ++calls; }, false);
+      std::vector<std::array<int, 3>> moves;
+      table->ModifyRecord(b.buffers, physical, [&](int index, int from, int to) { moves.push_back({index, from, to}); }, false);
+      std::vector<int> after = positions();
+      std::vector<std::array<int, 3>> expected_moves;
+      for (int i = 0; i < 5; ++i)
+        if (before[static_cast<size_t>(i)] != after[static_cast<size_t>(i)])
+          expected_moves.push_back({i, before[static_cast<size_t>(i)], after[static_cast<size_t>(i)]});
+      ASSERT_EQ(moves, expected_moves) << "operation " << op;
       it->second = row;
     } else {
       auto it = model.begin();
@@ -202,7 +198,7 @@ TEST(TableIOModel, RandomOperationsKeepEveryIndexAndChain) {
   ModelRow dup = model.begin()->second;
   dup.name = "zz";
   Buffers b(dup);
-  EXPECT_THROW(table->AppendRecord(b.b, false, nullptr), EDatabaseError);
+  EXPECT_THROW(table->AppendRecord(b.buffers, false, nullptr), EDatabaseError);
 }
 
 TEST(TableIOModel, TwoProcessesAppendingLoseNothing) {
@@ -218,19 +214,16 @@ TEST(TableIOModel, TwoProcessesAppendingLoseNothing) {
   constexpr int kEach = 1000;
   auto worker = [&](int who) {
     FakeOwner owner;
-    owner.retry_count = 0;  // wait as long as it takes
+    owner.retry_count = 60000;  // at most a minute behind the other process, then fail
     owner.wait_time = 1;
     owner.io().Open(path, mtDisk, 0, false, false);
     TDbTableIO table(&owner);
     table.SetTableName("Log");
     table.Open();
     for (int i = 0; i < kEach; ++i) {
-      std::vector<uint8_t> id = IntValue(0), w = IntValue(who), seq = IntValue(i);
-      TFieldBuffers b;
-      b.Add(id.data(), ftAutoInc, 4);
-      b.Add(w.data(), ftInteger, 4);
-      b.Add(seq.data(), ftInteger, 4);
-      table.AppendRecord(b, false, nullptr);
+      FieldValues row;
+      row.Int(0, ftAutoInc).Int(who).Int(i);
+      table.AppendRecord(row.buffers, false, nullptr);
     }
     return 0;
   };

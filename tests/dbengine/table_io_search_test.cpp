@@ -10,7 +10,7 @@
 
 #include "dbengine/db_error.h"
 #include "dbengine/table_io.h"
-#include "dbfile_test_util.h"
+#include "engine_test_support.h"
 
 namespace zq {
 namespace {
@@ -32,13 +32,8 @@ TDbSchema KeySchema(bool encrypted) {
   return s;
 }
 
-struct KeyRow {
-  KeyRow(int32_t id, const std::string& name) : id_bytes(IntValue(id)), name_bytes(TextValue(name, 8)) {
-    b.Add(id_bytes.data(), ftInteger, 4);
-    b.Add(name_bytes.data(), ftString, 9);
-  }
-  std::vector<uint8_t> id_bytes, name_bytes;
-  TFieldBuffers b;
+struct KeyRow : FieldValues {
+  KeyRow(int32_t id, const std::string& name) { Int(id).Text(name, 8); }
 };
 
 class TableIOSearch : public ::testing::Test {
@@ -60,26 +55,11 @@ class TableIOSearch : public ::testing::Test {
 
   void Append(int32_t id, const std::string& name) {
     KeyRow row(id, name);
-    table_->AppendRecord(row.b, false, nullptr);
+    table_->AppendRecord(row.buffers, false, nullptr);
   }
 
   // Record IDs of index `index` by walking its link chain in the file.
-  std::vector<int32_t> Chain(int index) {
-    std::vector<uint8_t> file = ReadAll(path_);
-    const TTableDefBlock& h = table_->Header();
-    std::vector<int32_t> blocks;
-    for (int32_t block = h.FirstLinkBlock(index); block != 0 && blocks.size() < 1000;
-         block = I32At(file, static_cast<size_t>(block)))
-      blocks.push_back(block);
-    std::vector<int32_t> chain;
-    int32_t r = h.HeadSlot(index);
-    for (int steps = 0; steps < h.SlotCount() && r != -1; ++steps) {
-      chain.push_back(r);
-      size_t at = static_cast<size_t>(blocks.at(static_cast<size_t>(r / 1024))) + 4 + static_cast<size_t>(r % 1024) * 8;
-      r = I32At(file, at + 4);
-    }
-    return chain;
-  }
+  std::vector<int32_t> Chain(int index) { return IndexChain(ReadAll(path_), table_->Header(), index); }
 
   static std::vector<int32_t> Ids(const TRowList& list) {
     std::vector<int32_t> ids;
@@ -89,7 +69,7 @@ class TableIOSearch : public ::testing::Test {
 
   int Find(int32_t id, int& result) {
     KeyRow key(id, "");
-    return table_->FindKey(key.b, table_->RowList(1), false, 1, result, 0);
+    return table_->FindKey(key.buffers, table_->RowList(1), false, 1, result, 0);
   }
 
   TempDir dir_;
@@ -187,7 +167,7 @@ TEST_F(TableIOSearch, AKeyOutsideTheFileIsReportedAsDamage) {
   WriteAll(path_, file);
   KeyRow key(4, "y");
   try {
-    table_->AppendRecord(key.b, false, nullptr);
+    table_->AppendRecord(key.buffers, false, nullptr);
     ADD_FAILURE() << "no error";
   } catch (const EDatabaseError& e) {
     EXPECT_EQ(e.Message(), "Database file '" + path_ + "' is damaged: record image at offset " +

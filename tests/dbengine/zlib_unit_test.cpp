@@ -24,6 +24,13 @@ Bytes Random(size_t n, uint32_t seed) {
 }
 
 // Text over a small alphabet: compresses, but not to nothing.
+// 100 * pos / total rounded half to even, worked out here rather than by the unit's own function.
+int HalfEvenPercent(int64_t pos, int64_t total) {
+  int64_t q = 100 * pos / total, r = 100 * pos % total;
+  if (2 * r > total || (2 * r == total && q % 2 == 1)) ++q;
+  return static_cast<int>(q);
+}
+
 Bytes Compressible(size_t n, uint32_t seed) {
   std::mt19937 gen(seed);
   Bytes v(n);
@@ -182,7 +189,7 @@ TEST(ZlibUnit, DecodeProgressAfterEveryInputPiece) {
   // Compressed bytes read so far (the size field is no compressed byte) against the unit's size.
   for (int64_t pos = 4; pos < total;) {
     pos = std::min<int64_t>(pos + 65536, total);
-    expected.push_back(ProgressPercent(pos - 4, total));
+    expected.push_back(HalfEvenPercent(pos - 4, total));
   }
   EXPECT_EQ(seen, expected);
   EXPECT_EQ(dst.Bytes(), in);
@@ -209,7 +216,7 @@ EncodeProgressModel ModelEncodeProgress(const Bytes& in) {
   while (z.avail_in > 0) {
     EXPECT_EQ(deflate(&z, Z_NO_FLUSH), Z_OK);
     if (z.avail_out == 0) {
-      model.reports.push_back(ProgressPercent(static_cast<int64_t>(in.size() - z.avail_in),
+      model.reports.push_back(HalfEvenPercent(static_cast<int64_t>(in.size() - z.avail_in),
                                               static_cast<int64_t>(in.size())));
       z.next_out = out.data();
       z.avail_out = static_cast<uInt>(out.size());
@@ -252,7 +259,6 @@ TEST(ZlibUnit, EncodeProgressEachTimeTheOutputBufferIsWritten) {
     TMemoryStream src = Stream(in), dst;
     zlib.EncodeStream(src, dst, -1);
     EXPECT_EQ(seen, ModelEncodeProgress(in).reports);
-    for (size_t i = 1; i < seen.size(); ++i) EXPECT_GE(seen[i], seen[i - 1]);
   }
 }
 

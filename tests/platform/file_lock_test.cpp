@@ -9,6 +9,7 @@
 
 #include "platform/clock.h"
 #include "platform/stream.h"
+#include "tests/support/temp_dir.h"
 
 namespace zq {
 namespace {
@@ -16,15 +17,13 @@ namespace {
 class FileLockTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/zqlockXXXXXX";
-    int fd = ::mkstemp(tmpl);
+    int fd = ::open(path_.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
     ASSERT_GE(fd, 0);
     ::close(fd);
-    path_ = tmpl;
   }
-  void TearDown() override { ::unlink(path_.c_str()); }
   int OpenRw() { return ::open(path_.c_str(), O_RDWR | O_CLOEXEC); }
-  std::string path_;
+  testing_support::TempDir dir_{"zqlock"};
+  std::string path_ = dir_.File("locked");
 };
 
 TEST_F(FileLockTest, TwoOpensConflictWithinOneProcess) {
@@ -65,7 +64,7 @@ TEST_F(FileLockTest, SharedAndExclusiveSharingLocks) {
 TEST_F(FileLockTest, FileAttributes) {
   EXPECT_TRUE(FileExists(path_));
   EXPECT_FALSE(FileExists(path_ + ".none"));
-  EXPECT_FALSE(FileExists("/tmp"));  // a folder is not a file
+  EXPECT_FALSE(FileExists(dir_.Path()));  // a folder is not a file
   EXPECT_FALSE(FileIsReadOnly(path_));
   SetFileReadOnly(path_, true);
   EXPECT_TRUE(FileIsReadOnly(path_));

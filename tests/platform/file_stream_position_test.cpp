@@ -10,20 +10,16 @@
 
 #include "platform/exception.h"
 #include "platform/stream.h"
+#include "tests/support/temp_dir.h"
 
 namespace zq {
 namespace {
 
 class FileStreamPosition : public ::testing::Test {
  protected:
-  FileStreamPosition() {
-    char tmpl[] = "/tmp/zqfspXXXXXX";
-    int fd = ::mkstemp(tmpl);
-    if (fd >= 0) ::close(fd);
-    path_ = tmpl;
-  }
-  ~FileStreamPosition() override { ::unlink(path_.c_str()); }
-  std::string path_;
+  FileStreamPosition() { TFileStream::Create(path_); }
+  testing_support::TempDir dir_{"zqfsp"};
+  std::string path_ = dir_.File("stream.bin");
 };
 
 std::vector<uint8_t> Bytes(int n) {

@@ -1,4 +1,5 @@
 #include "platform/file_system.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,13 +13,8 @@ namespace {
 
 class FileSystemTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/zqfs-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string dir_;
+  testing_support::TempDir temp_{"zqfs"};
+  std::string dir_ = temp_.Path();
 };
 
 TEST_F(FileSystemTest, FoldersFilesRenameDelete) {

@@ -4,6 +4,7 @@
 #include "platform/shell_link.h"
 
 #include "platform/exception.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -145,9 +146,8 @@ TEST(ShellLink, ByteExactLayoutForAMissingTarget) {
 }
 
 TEST(ShellLink, SavedFileReadsBackWithTargetAndWorkingDirectory) {
-  char dir_template[] = "/tmp/zq_lnk_XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  std::string dir = dir_template;
+  testing_support::TempDir temp("zq-lnk");
+  const std::string& dir = temp.Path();
   std::string target = dir + "/Briskal.EXE";
   {
     std::ofstream exe(target, std::ios::binary);
@@ -178,10 +178,6 @@ TEST(ShellLink, SavedFileReadsBackWithTargetAndWorkingDirectory) {
   chmod(target.c_str(), 0444);
   ASSERT_TRUE(link.Save(lnk));
   EXPECT_EQ(Parse(ReadFile(lnk)).attributes, 0x21u);
-  chmod(target.c_str(), 0644);
-  std::remove(target.c_str());
-  std::remove(lnk.c_str());
-  rmdir(dir.c_str());
 }
 
 TEST(ShellLink, AnsiTextsBecomeUnicodeInTheWorkingDirectory) {
@@ -205,8 +201,9 @@ TEST(ShellLink, FailuresAreReportedNotThrown) {
   } catch (const EStreamError& e) {
     EXPECT_EQ(e.Message(), "Shortcut path too long");
   }
-  EXPECT_FALSE(link.Save("/tmp/zq_never_written.lnk"));
-  EXPECT_NE(access("/tmp/zq_never_written.lnk", F_OK), 0);
+  testing_support::TempDir dir("zq-lnk");
+  EXPECT_FALSE(link.Save(dir.File("never_written.lnk")));
+  EXPECT_NE(access(dir.File("never_written.lnk").c_str(), F_OK), 0);
 }
 
 }  // namespace

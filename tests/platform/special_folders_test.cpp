@@ -1,4 +1,5 @@
 #include "platform/special_folders.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -42,20 +43,10 @@ class EnvGuard {
 class SpecialFoldersTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char t[] = "/tmp/zq_home_XXXXXX";
-    ASSERT_NE(mkdtemp(t), nullptr);
-    home_ = t;
     for (const char* n : {"ZQ_DESKTOP_DIR", "ZQ_PROGRAMS_DIR", "ZQ_COMMON_PROGRAMS_DIR", "XDG_CONFIG_HOME",
                           "XDG_DATA_HOME", "XDG_DATA_DIRS"})
       env_.Set(n, std::nullopt);
     env_.Set("HOME", home_ + "/");
-  }
-  void TearDown() override {
-    std::remove((home_ + "/.config/user-dirs.dirs").c_str());
-    rmdir((home_ + "/.config").c_str());
-    std::remove((home_ + "/cfg/user-dirs.dirs").c_str());
-    rmdir((home_ + "/cfg").c_str());
-    rmdir(home_.c_str());
   }
   void WriteUserDirs(const std::string& folder, const std::string& text) {
     mkdir(folder.c_str(), 0755);
@@ -63,7 +54,8 @@ class SpecialFoldersTest : public ::testing::Test {
   }
 
   EnvGuard env_;
-  std::string home_;
+  testing_support::TempDir temp_{"zq-home"};
+  std::string home_ = temp_.Path();
   THostSpecialFolders folders_;
 };
 

@@ -1,4 +1,5 @@
 #include "platform/stream.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,8 @@ TEST(MemoryStream, CopyFromZeroCopiesWholeSourceFromStart) {
 }
 
 TEST(FileStream, CreateWriteReopenRead) {
-  auto path = std::filesystem::temp_directory_path() / "zq_stream_test.bin";
+  testing_support::TempDir dir;
+  auto path = std::filesystem::path(dir.File("stream.bin"));
   {
     auto f = TFileStream::Create(path.string());
     f.WriteBuffer("0123456789", 10);
@@ -57,7 +59,6 @@ TEST(FileStream, CreateWriteReopenRead) {
   char out[3];
   f.ReadBuffer(out, 3);
   EXPECT_EQ(std::string(out, 3), "456");
-  std::filesystem::remove(path);
 }
 
 TEST(FileStream, MissingFileRaisesWithTheName) {

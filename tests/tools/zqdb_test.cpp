@@ -1,7 +1,5 @@
 // zqdb run as a user runs it: a process, its output and its exit status.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -16,6 +14,8 @@
 #include "dbengine/db_creator.h"
 #include "dbengine/db_format.h"
 #include "dbengine/field_type.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -23,11 +23,7 @@ namespace fs = std::filesystem;
 using ojson = nlohmann::ordered_json;
 using namespace zq::dbfmt;
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using zq::testing_support::ProgramResult;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -43,62 +39,29 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 
 class ZqdbTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* bin = std::getenv("ZQ_BINARY_DIR");
-    if (bin != nullptr) tool_ = std::string(bin) + "/tools/zqdb";
-    if (tool_.empty() || ::access(tool_.c_str(), X_OK) != 0) GTEST_SKIP() << "zqdb not built (ZQ_BINARY_DIR)";
-    char pattern[] = "/tmp/zqdb_test_XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    if (!dir_.empty()) fs::remove_all(dir_);
+  static ProgramResult Run(const std::vector<std::string>& args) {
+    return zq::testing_support::RunProgram(zq::testing_support::BuiltProgram("tools/zqdb"), args);
   }
 
-  // Runs the tool with the arguments (no shell), capturing both output streams.
-  Result Run(const std::vector<std::string>& args) {
-    fs::path out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(o, 1);
-      ::dup2(e, 2);
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(tool_.c_str()));
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execv(tool_.c_str(), argv.data());
-      ::_exit(127);
-    }
-    Result r;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = ReadFile(out);
-    r.err = ReadFile(err);
-    return r;
-  }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string Path(const std::string& name) const { return temp_.File(name); }
 
   // Writes the schema and creates the database; the creation must succeed.
   std::string Create(const std::string& name, const ojson& schema) {
     WriteFile(dir_ / (name + ".json"), schema.dump());
-    Result r = Run({"create", Path(name), Path(name + ".json")});
+    ProgramResult r = Run({"create", Path(name), Path(name + ".json")});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     return Path(name);
   }
 
   ojson DumpJson(const std::vector<std::string>& args) {
-    Result r = Run(args);
+    ProgramResult r = Run(args);
     EXPECT_EQ(r.status, 0) << r.err;
     return ojson::parse(r.out);
   }
 
-  std::string tool_;
-  fs::path dir_;
+  zq::testing_support::TempDir temp_{"zqdb"};
+  fs::path dir_{temp_.Path()};
 };
 
 // A table of every storable type, with two records: one with every value, one whose blobs are
@@ -211,7 +174,7 @@ std::vector<std::string> Column(const ojson& dump, const std::string& field) {
 // --- usage ---------------------------------------------------------------------------------
 
 TEST_F(ZqdbTest, HelpAndUsageErrors) {
-  Result help = Run({"--help"});
+  ProgramResult help = Run({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("create"), std::string::npos);
   EXPECT_NE(help.out.find("check"), std::string::npos);
@@ -219,19 +182,19 @@ TEST_F(ZqdbTest, HelpAndUsageErrors) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{}, {"bogus"}, {"dump", "--bogus", "x.db"}, {"dump"}, {"edit", "--table", "T", "x.db", "A=1"},
         {"filter", "--table", "T", "x.db"}, {"delete", "--table", "T", "--row", "one", "x.db"}}) {
-    Result r = Run(args);
+    ProgramResult r = Run(args);
     EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args[0]);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("Usage:"), std::string::npos) << r.err;
   }
-  Result index_alone = Run({"dump", "--index", "PK", Path("x.db")});
+  ProgramResult index_alone = Run({"dump", "--index", "PK", Path("x.db")});
   EXPECT_EQ(index_alone.status, 2);
   EXPECT_EQ(index_alone.err, "zqdb: --index needs --table\n");
 }
 
 TEST_F(ZqdbTest, MissingFileIsAnEngineError) {
   for (const char* command : {"dump", "check"}) {
-    Result r = Run({command, Path("none.db")});
+    ProgramResult r = Run({command, Path("none.db")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zqdb: Cannot open file " + Path("none.db") + "\n");
     EXPECT_FALSE(fs::exists(Path("none.db")));
@@ -242,23 +205,23 @@ TEST_F(ZqdbTest, MissingFileIsAnEngineError) {
 
 TEST_F(ZqdbTest, EveryFieldTypeRoundTripsPlain) {
   std::string db = Create("plain.db", EveryTypeSchema(false));
-  Result r = Run({"dump", db});
+  ProgramResult r = Run({"dump", db});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, EveryTypeDump(false).dump() + "\n");
-  Result check = Run({"check", db});
+  ProgramResult check = Run({"check", db});
   EXPECT_EQ(check.status, 0) << check.out;
   EXPECT_EQ(check.out, "");
 }
 
 TEST_F(ZqdbTest, EveryFieldTypeRoundTripsCompressedAndEncrypted) {
   std::string db = Create("secret.db", EveryTypeSchema(true));
-  Result r = Run({"dump", "--password", "s\xC3\xA9same", db});
+  ProgramResult r = Run({"dump", "--password", "s\xC3\xA9same", db});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, EveryTypeDump(true).dump() + "\n");
   // The password never appears in the file or the dump.
   EXPECT_EQ(r.out.find("same"), std::string::npos);
   EXPECT_EQ(ReadFile(db).find("same"), std::string::npos);
-  Result check = Run({"check", "--password", "s\xC3\xA9same", db});
+  ProgramResult check = Run({"check", "--password", "s\xC3\xA9same", db});
   EXPECT_EQ(check.status, 0) << check.out;
   EXPECT_EQ(check.out, "");
 }
@@ -318,7 +281,7 @@ TEST_F(ZqdbTest, Base64ValuesDecodeToTheirBytes) {
     ojson s = {{"tables", {{{"name", "T"}, {"fields", {{{"name", "B"}, {"type", "ftBlob"}}}},
                             {"records", {{{"B", {{"base64", bad}}}}}}}}}};
     WriteFile(dir_ / "bad.json", s.dump());
-    Result r = Run({"create", Path("bad.db"), Path("bad.json")});
+    ProgramResult r = Run({"create", Path("bad.db"), Path("bad.json")});
     EXPECT_EQ(r.status, 2) << bad;
     EXPECT_EQ(r.err, "zqdb: Value of field 'B' in record 1 of table 'T' is not valid base64\n") << bad;
     EXPECT_FALSE(fs::exists(Path("bad.db")));
@@ -328,7 +291,7 @@ TEST_F(ZqdbTest, Base64ValuesDecodeToTheirBytes) {
 TEST_F(ZqdbTest, CreateRefusesAnExistingFileAndLeavesItAlone) {
   WriteFile(dir_ / "keep.db", "precious");
   WriteFile(dir_ / "s.json", SocieteSchema().dump());
-  Result r = Run({"create", Path("keep.db"), Path("s.json")});
+  ProgramResult r = Run({"create", Path("keep.db"), Path("s.json")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "zqdb: File '" + Path("keep.db") + "' already exists\n");
   EXPECT_EQ(ReadFile(dir_ / "keep.db"), "precious");
@@ -366,7 +329,7 @@ TEST_F(ZqdbTest, BadSchemasAreUsageErrorsAndWriteNothing) {
   };
   for (const Case& c : cases) {
     WriteFile(dir_ / "bad.json", c.json);
-    Result r = Run({"create", Path("bad.db"), Path("bad.json")});
+    ProgramResult r = Run({"create", Path("bad.db"), Path("bad.json")});
     EXPECT_EQ(r.status, 2) << c.json;
     if (!c.message.empty()) EXPECT_EQ(r.err, "zqdb: " + c.message + "\n") << c.json;
     else EXPECT_EQ(r.err.rfind("zqdb: Invalid schema JSON: ", 0), 0u) << r.err;
@@ -387,7 +350,7 @@ TEST_F(ZqdbTest, BadSchemasAreUsageErrorsAndWriteNothing) {
   };
   for (const Case& c : engine_cases) {
     WriteFile(dir_ / "refused.json", c.json);
-    Result r = Run({"create", Path("bad.db"), Path("refused.json")});
+    ProgramResult r = Run({"create", Path("bad.db"), Path("refused.json")});
     EXPECT_EQ(r.status, 1) << c.json;
     EXPECT_EQ(r.err, "zqdb: " + c.message + "\n") << c.json;
     EXPECT_FALSE(fs::exists(Path("bad.db"))) << c.json;
@@ -405,11 +368,11 @@ TEST_F(ZqdbTest, TableOrderAndIndexOrder) {
   EXPECT_EQ(Column(by_nom, "Nom"), (std::vector<std::string>{"Alpha", "Bravo", "charlie", "delta"}));
   ojson by_ville = DumpJson({"dump", "--table", "Societe", "--index", "ByVilleNom", db});
   EXPECT_EQ(Ids(by_ville), (std::vector<int>{1, 2, 3, 0}));
-  Result r = Run({"dump", "--table", "Societe", "--index", "Nope", db});
+  ProgramResult r = Run({"dump", "--table", "Societe", "--index", "Nope", db});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "zqdb: Index 'Nope' not found\n");
   EXPECT_EQ(r.out, "");
-  Result t = Run({"dump", "--table", "Nope", db});
+  ProgramResult t = Run({"dump", "--table", "Nope", db});
   EXPECT_EQ(t.status, 1);
   EXPECT_EQ(t.err, "zqdb: Table 'Nope' not found\n");
 }
@@ -419,7 +382,7 @@ TEST_F(ZqdbTest, AppendEditDeleteSequence) {
   WriteFile(dir_ / "logo.bin", std::string("\x89PNG\0\x01", 6));
   WriteFile(dir_ / "note.txt", "line 1\nline 2");
 
-  Result a = Run({"append", "--table", "Societe", db, "Nom=Echo", "Ville=B\xC3\xA9jaia", "Capital=12.75",
+  ProgramResult a = Run({"append", "--table", "Societe", db, "Nom=Echo", "Ville=B\xC3\xA9jaia", "Capital=12.75",
                   "Logo@=" + Path("logo.bin"), "Note@=" + Path("note.txt")});
   ASSERT_EQ(a.status, 0) << a.err;
   EXPECT_EQ(a.out, "");
@@ -435,7 +398,7 @@ TEST_F(ZqdbTest, AppendEditDeleteSequence) {
   EXPECT_EQ(d["tables"][0]["slot_count"], 5);
 
   // Row 2 in physical order is record 1 ("Alpha"), whatever order the table shows.
-  Result e = Run({"edit", "--table", "Societe", "--row", "2", db, "Nom=Zulu", "Capital=1e3", "Note=edited"});
+  ProgramResult e = Run({"edit", "--table", "Societe", "--row", "2", db, "Nom=Zulu", "Capital=1e3", "Note=edited"});
   ASSERT_EQ(e.status, 0) << e.err;
   ojson by_nom = DumpJson({"dump", "--table", "Societe", "--index", "ByNom", db});
   EXPECT_EQ(Column(by_nom, "Nom"), (std::vector<std::string>{"Bravo", "charlie", "delta", "Echo", "Zulu"}));
@@ -449,12 +412,12 @@ TEST_F(ZqdbTest, AppendEditDeleteSequence) {
   ojson after = DumpJson({"dump", db});
   EXPECT_EQ(Ids(after), (std::vector<int>{4, 3, 2}));
   EXPECT_EQ(after["tables"][0]["slot_count"], 5);
-  Result past = Run({"delete", "--table", "Societe", "--row", "4", db});
+  ProgramResult past = Run({"delete", "--table", "Societe", "--row", "4", db});
   EXPECT_EQ(past.status, 1);
   EXPECT_EQ(past.err, "zqdb: Row 4 not found (the table has 3 rows)\n");
 
   // The file is still consistent after all of it.
-  Result check = Run({"check", db});
+  ProgramResult check = Run({"check", db});
   EXPECT_EQ(check.status, 0) << check.out;
   EXPECT_EQ(check.out, "");
 }
@@ -462,22 +425,22 @@ TEST_F(ZqdbTest, AppendEditDeleteSequence) {
 TEST_F(ZqdbTest, EngineErrorsWhileEditingLeaveTheFileAsItWas) {
   std::string db = Create("s.db", SocieteSchema());
   std::string before = ReadFile(db);
-  Result dup = Run({"append", "--table", "Societe", db, "Nom=Alpha", "Ville=Alger"});
+  ProgramResult dup = Run({"append", "--table", "Societe", db, "Nom=Alpha", "Ville=Alger"});
   EXPECT_EQ(dup.status, 1);
   EXPECT_EQ(dup.err, "zqdb: Invalid unique field value 'Alger,Alpha'\n");
-  Result field = Run({"append", "--table", "Societe", db, "Nope=1"});
+  ProgramResult field = Run({"append", "--table", "Societe", db, "Nope=1"});
   EXPECT_EQ(field.status, 1);
   EXPECT_EQ(field.err, "zqdb: Field 'Nope' not found\n");
-  Result number = Run({"edit", "--table", "Societe", "--row", "1", db, "Capital=lots"});
+  ProgramResult number = Run({"edit", "--table", "Societe", "--row", "1", db, "Capital=lots"});
   EXPECT_EQ(number.status, 1);
   EXPECT_NE(number.err.find("'lots'"), std::string::npos) << number.err;
-  Result blob_path = Run({"append", "--table", "Societe", db, "Nom@=" + Path("s.db.json")});
+  ProgramResult blob_path = Run({"append", "--table", "Societe", db, "Nom@=" + Path("s.db.json")});
   EXPECT_EQ(blob_path.status, 2);
   EXPECT_EQ(blob_path.err, "zqdb: Field 'Nom' is not a blob or memo field; use FIELD=VALUE\n");
-  Result no_file = Run({"append", "--table", "Societe", db, "Logo@=" + Path("missing.bin")});
+  ProgramResult no_file = Run({"append", "--table", "Societe", db, "Logo@=" + Path("missing.bin")});
   EXPECT_EQ(no_file.status, 2);
   EXPECT_EQ(no_file.err, "zqdb: Cannot read file " + Path("missing.bin") + "\n");
-  Result bad_arg = Run({"append", "--table", "Societe", db, "Nom"});
+  ProgramResult bad_arg = Run({"append", "--table", "Societe", db, "Nom"});
   EXPECT_EQ(bad_arg.status, 2);
   EXPECT_EQ(bad_arg.err, "zqdb: Expected FIELD=VALUE or FIELD@=PATH, got 'Nom'\n");
   EXPECT_EQ(ReadFile(db), before);
@@ -494,13 +457,13 @@ TEST_F(ZqdbTest, CharacterOutsideCodePage1252LeavesTheFileUnchanged) {
       {"dump", "--password", "\xE4\xB8\xAD", db},
   };
   for (const auto& args : commands) {
-    Result r = Run(args);
+    ProgramResult r = Run(args);
     EXPECT_EQ(r.status, 2) << args[0];
     EXPECT_EQ(r.err.rfind("zqdb: Character U+", 0), 0u) << r.err;
     EXPECT_NE(r.err.find("cannot be represented in code page 1252"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
   }
-  Result invalid = Run({"append", "--table", "Societe", db, "Nom=\xC3("});
+  ProgramResult invalid = Run({"append", "--table", "Societe", db, "Nom=\xC3("});
   EXPECT_EQ(invalid.status, 2);
   EXPECT_EQ(invalid.err, "zqdb: Invalid UTF-8 text\n");
   EXPECT_EQ(ReadFile(db), before);
@@ -534,7 +497,7 @@ TEST_F(ZqdbTest, FilterExpressions) {
   EXPECT_EQ(d["tables"][0]["name"], "Societe");
   EXPECT_EQ(d["tables"][0]["slot_count"], 4);
   EXPECT_EQ(Ids(d), (std::vector<int>{1}));
-  Result bad = Run({"filter", "--table", "Societe", "--expr", "Nom = ", db});
+  ProgramResult bad = Run({"filter", "--table", "Societe", "--expr", "Nom = ", db});
   EXPECT_EQ(bad.status, 1);
   EXPECT_EQ(bad.err.rfind("zqdb: ", 0), 0u);
   EXPECT_EQ(bad.out, "");
@@ -556,7 +519,7 @@ TEST_F(ZqdbTest, WrongOrMissingPasswordIsAccessDenied) {
       {"check", "--password", "x", db},
   };
   for (const auto& args : commands) {
-    Result r = Run(args);
+    ProgramResult r = Run(args);
     EXPECT_EQ(r.status, 1) << args[0];
     EXPECT_EQ(r.err, "zqdb: Access denied\n") << args[0];
     EXPECT_EQ(r.out, "");
@@ -600,7 +563,7 @@ class DamagedFileTest : public ZqdbTest {
   // Writes a damaged copy; check must fail naming the fault.
   std::string Damaged(const std::string& name, const std::string& bytes, const std::string& expected_line) {
     WriteFile(dir_ / name, bytes);
-    Result r = Run({"check", Path(name)});
+    ProgramResult r = Run({"check", Path(name)});
     EXPECT_EQ(r.status, 1) << name;
     EXPECT_NE(r.out.find(expected_line + "\n"), std::string::npos) << name << ":\n" << r.out;
     return Path(name);
@@ -612,28 +575,28 @@ class DamagedFileTest : public ZqdbTest {
 };
 
 TEST_F(DamagedFileTest, TheUndamagedFileChecksClean) {
-  Result r = Run({"check", good_});
+  ProgramResult r = Run({"check", good_});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
 }
 
 TEST_F(DamagedFileTest, HeaderDamage) {
   std::string small = Damaged("small.db", bytes_.substr(0, 3000), "file: 3000 bytes, smaller than the 3821-byte file header");
-  Result d = Run({"dump", small});
+  ProgramResult d = Run({"dump", small});
   EXPECT_EQ(d.status, 1);
   EXPECT_EQ(d.err.rfind("zqdb: Database file '" + small + "' is ", 0), 0u) << d.err;
 
   std::string magic = bytes_;
   magic[5] = 'b';
   std::string m = Damaged("magic.db", magic, "signature: not a database file");
-  Result dm = Run({"dump", m});
+  ProgramResult dm = Run({"dump", m});
   EXPECT_EQ(dm.status, 1);
   EXPECT_EQ(dm.err, "zqdb: Database file '" + m + "' is a invalid database file\n");
 
   std::string version = bytes_;
   version.replace(7, 5, std::string("3.0\0\0", 5));
   std::string v = Damaged("version.db", version, "signature: version '3.0' is not supported");
-  Result dv = Run({"append", "--table", "Other", v, "K=1"});
+  ProgramResult dv = Run({"append", "--table", "Other", v, "K=1"});
   EXPECT_EQ(dv.status, 1);
   EXPECT_EQ(dv.err, "zqdb: Version of database file is too High\n");
 
@@ -646,7 +609,7 @@ TEST_F(DamagedFileTest, HeaderDamage) {
   std::string algorithm = ReadFile(compressed);
   algorithm.replace(kOptionsOffset + kOptCompressAlgoName, 4, "ZLIX");
   std::string a = Damaged("algorithm.db", algorithm, "open: Compression algorithm module 'ZLIX' not found");
-  Result da = Run({"dump", a});
+  ProgramResult da = Run({"dump", a});
   EXPECT_EQ(da.status, 1);
   EXPECT_EQ(da.err, "zqdb: Compression algorithm module 'ZLIX' not found\n");
 
@@ -662,7 +625,7 @@ TEST_F(DamagedFileTest, SlotAndRecordDamage) {
     std::vector<std::string> args = {command, "--table", "Societe"};
     if (command == "filter") args.insert(args.end(), {"--expr", "Id > 0"});
     args.push_back(slot);
-    Result r = Run(args);
+    ProgramResult r = Run(args);
     EXPECT_EQ(r.status, 1) << command;
     EXPECT_EQ(r.err.rfind("zqdb: Database file '" + slot + "' is damaged", 0), 0u) << r.err;
     EXPECT_EQ(r.out, "");
@@ -715,7 +678,7 @@ TEST_F(DamagedFileTest, BlobDamage) {
   // Stored bytes that run past the end of the file: the engine refuses to read them.
   std::string damaged = With(logo, static_cast<int32_t>(bytes_.size()) - 2);
   WriteFile(dir_ / "area.db", damaged);
-  Result r = Run({"dump", Path("area.db")});
+  ProgramResult r = Run({"dump", Path("area.db")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("zqdb: ", 0), 0u);
   EXPECT_EQ(r.out, "");
@@ -754,7 +717,7 @@ TEST_F(DamagedFileTest, EveryProblemIsReported) {
   b[first_slot_block_ + 4 + 5 * 2 + 4] = 3;
   PutI32(reinterpret_cast<uint8_t*>(b.data()) + table1_ + kHdrIndexDefs + kIdxHeadSlot, 2);
   WriteFile(dir_ / "many.db", b);
-  Result r = Run({"check", Path("many.db")});
+  ProgramResult r = Run({"check", Path("many.db")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;
   EXPECT_NE(r.out.find("record 1: the record image at 99999999"), std::string::npos);
@@ -776,7 +739,7 @@ TEST_F(DamagedFileTest, RandomDamageNeverCrashes) {
     }
     WriteFile(dir_ / "random.db", b);
     for (std::string command : {"check", "dump"}) {
-      Result r = Run({command, Path("random.db")});
+      ProgramResult r = Run({command, Path("random.db")});
       EXPECT_TRUE(r.status == 0 || r.status == 1) << command << " round " << round << ": " << r.status << r.err;
       if (r.status == 1 && command == "dump") {
         EXPECT_EQ(r.err.rfind("zqdb: ", 0), 0u) << r.err;
@@ -802,10 +765,10 @@ TEST_F(DamagedFileTest, CompressedBlobThatDoesNotDecode) {
   // Keep the unit's size word; garble the zlib stream after it.
   for (int i = 4; i < length; ++i) bytes[note + i] = static_cast<char>(0xA5 ^ i);
   WriteFile(dir_ / "z.db", bytes);
-  Result r = Run({"check", db});
+  ProgramResult r = Run({"check", db});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out.rfind("table 'Societe': record 0: field 'Note': the blob data does not decode: ", 0), 0u) << r.out;
-  Result d = Run({"dump", db});
+  ProgramResult d = Run({"dump", db});
   EXPECT_EQ(d.status, 1);
   EXPECT_EQ(d.err.rfind("zqdb: ", 0), 0u);
 }

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/run_program.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -53,9 +55,7 @@ std::string Quote(const std::string& s) {
 class ZqpkgTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* bin = std::getenv("ZQ_BINARY_DIR");
-    tool_ = bin ? std::string(bin) + "/tools/zqpkg" : "";
-    if (tool_.empty() || ::access(tool_.c_str(), X_OK) != 0) GTEST_SKIP() << "zqpkg not built (ZQ_BINARY_DIR)";
+    tool_ = zq::testing_support::BuiltProgram("tools/zqpkg");  // a build dependency of the suite
     char pattern[] = "/tmp/zqpkg-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     dir_ = pattern;

@@ -12,6 +12,7 @@
 #include <QtTest/QTest>
 
 #include "dbengine/login_hook.h"
+#include "tests/ui/qt_wait.h"
 #include "ui/db_login_form.h"
 
 namespace zq {
@@ -84,10 +85,8 @@ TEST(DbLoginForm, TabOrderStartsAtThePassword) {
 }
 
 // Answers the next modal login dialog: types text into PasswordEdit and presses a button.
-void AnswerNextDialog(const QString& text, const char* button) {
-  QTimer::singleShot(0, [text, button] {
-    auto* form = qobject_cast<TDbLoginForm*>(QApplication::activeModalWidget());
-    ASSERT_NE(form, nullptr);
+void AnswerNextDialog(QTimer& poll, const QString& text, const char* button) {
+  testing_support::WhenModalUp<TDbLoginForm>(poll, [text, button](TDbLoginForm* form) {
     QTest::keyClicks(form->PasswordEdit(), text);
     form->findChild<QPushButton*>(button)->click();
   });
@@ -99,19 +98,18 @@ TEST(DbLoginForm, OkReturnsTheTypedPasswordCancelAborts) {
   ASSERT_NE(hook, nullptr);
 
   std::string password = "unchanged";
-  AnswerNextDialog("Mot2Passe", "OKButton");
+  QTimer poll1, poll2, poll3;
+  AnswerNextDialog(poll1, "Mot2Passe", "OKButton");
   EXPECT_TRUE(hook->Login("scg.zqc", password));
   EXPECT_EQ(password, "Mot2Passe");
 
   password = "unchanged";
-  AnswerNextDialog("typed but cancelled", "CancelButton");
+  AnswerNextDialog(poll2, "typed but cancelled", "CancelButton");
   EXPECT_FALSE(hook->Login("scg.zqc", password));
   EXPECT_EQ(password, "unchanged");
 
   // Return presses the default button.
-  QTimer::singleShot(0, [] {
-    auto* form = qobject_cast<TDbLoginForm*>(QApplication::activeModalWidget());
-    ASSERT_NE(form, nullptr);
+  testing_support::WhenModalUp<TDbLoginForm>(poll3, [](TDbLoginForm* form) {
     // Typed as text events: the key tables of the test library hold only ASCII keys.
     QTest::sendKeyEvent(QTest::Click, form->PasswordEdit(), Qt::Key_unknown, QString::fromUtf16(u"\u00e9t\u00e9"),
                         Qt::NoModifier);

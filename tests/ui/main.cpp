@@ -5,6 +5,7 @@
 
 #include <QLocale>
 
+#include "tests/support/suite_exit.h"
 #include "ui/application.h"
 
 int main(int argc, char** argv) {
@@ -14,5 +15,5 @@ int main(int argc, char** argv) {
   // Tests that depend on number formatting set their own locale; this keeps the rest stable.
   QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
   ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  return zq::testing_support::SuiteExitStatus(RUN_ALL_TESTS());
 }

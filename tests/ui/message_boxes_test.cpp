@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/ui/qstring_printer.h"
+#include "tests/ui/qt_wait.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -33,11 +34,7 @@ struct SeenBox {
 // Waits for the modal box, records it, then runs act on it.
 int AskWithAnswer(unsigned flags, SeenBox& seen, std::function<void(QMessageBox*)> act) {
   QTimer poll;
-  poll.setInterval(5);
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box) return;
-    poll.stop();
+  testing_support::WhenModalUp<QMessageBox>(poll, [&seen, act](QMessageBox* box) {
     seen.text = box->text();
     seen.title = box->windowTitle();
     seen.icon = box->icon();
@@ -45,7 +42,6 @@ int AskWithAnswer(unsigned flags, SeenBox& seen, std::function<void(QMessageBox*
     if (box->defaultButton()) seen.default_button = box->standardButton(box->defaultButton());
     act(box);
   });
-  poll.start();
   TQtMessageBoxes boxes;
   return boxes.MessageBox("Texte é", "Légende", flags);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/ui/qstring_printer.h"
+#include "tests/ui/qt_wait.h"
 
 #include <QLineEdit>
 #include <QTest>
@@ -71,15 +72,15 @@ class NumericEditTest : public ::testing::Test {
     window_.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
     other_->setFocus();
-    QTRY_VERIFY(other_->hasFocus());
+    ASSERT_EVENTUALLY(other_->hasFocus());
   }
 
   void Type(const QString& text) {
     edit_->setFocus();
-    QTRY_VERIFY(edit_->hasFocus());
+    ASSERT_EVENTUALLY(edit_->hasFocus());
     QTest::keyClicks(edit_, text);
     other_->setFocus();
-    QTRY_VERIFY(!edit_->hasFocus());
+    ASSERT_EVENTUALLY(!edit_->hasFocus());
   }
 
   QWidget window_;
@@ -94,10 +95,10 @@ TEST_F(NumericEditTest, ShowsTheDisplayFormatOnlyWithoutFocus) {
   ASSERT_TRUE(edit_->Value().has_value());
   EXPECT_EQ(*edit_->Value(), 1500000);
   edit_->setFocus();
-  QTRY_VERIFY(edit_->hasFocus());
+  ASSERT_EVENTUALLY(edit_->hasFocus());
   EXPECT_EQ(edit_->text(), "1500000");
   other_->setFocus();
-  QTRY_VERIFY(!edit_->hasFocus());
+  ASSERT_EVENTUALLY(!edit_->hasFocus());
   EXPECT_EQ(edit_->text(), "1,500,000");
 }
 
@@ -105,7 +106,7 @@ TEST_F(NumericEditTest, NegativeValueInParentheses) {
   Type("-25000");
   EXPECT_EQ(edit_->text(), "(25,000)");
   edit_->setFocus();
-  QTRY_VERIFY(edit_->hasFocus());
+  ASSERT_EVENTUALLY(edit_->hasFocus());
   EXPECT_EQ(edit_->text(), "-25000");
 }
 
@@ -113,11 +114,11 @@ TEST_F(NumericEditTest, RefusesLettersAndKeepsEmptyEmpty) {
   Type("12a3b");
   EXPECT_EQ(edit_->text(), "123");
   edit_->setFocus();
-  QTRY_VERIFY(edit_->hasFocus());
+  ASSERT_EVENTUALLY(edit_->hasFocus());
   edit_->selectAll();
   QTest::keyClick(edit_, Qt::Key_Delete);
   other_->setFocus();
-  QTRY_VERIFY(!edit_->hasFocus());
+  ASSERT_EVENTUALLY(!edit_->hasFocus());
   EXPECT_EQ(edit_->text(), "");
   EXPECT_FALSE(edit_->Value().has_value());
   Type("-");
@@ -130,7 +131,7 @@ TEST_F(NumericEditTest, DecimalsAreKeptButNotDisplayed) {
   EXPECT_EQ(edit_->text(), "1,235");
   EXPECT_DOUBLE_EQ(*edit_->Value(), 1234.6);
   edit_->setFocus();
-  QTRY_VERIFY(edit_->hasFocus());
+  ASSERT_EVENTUALLY(edit_->hasFocus());
   EXPECT_EQ(edit_->text(), "1234.6");
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/ui/qstring_printer.h"
+#include "tests/ui/qt_wait.h"
 
 #include <QDir>
 #include <QFileSystemModel>
@@ -55,16 +56,16 @@ TEST(EnterEdit, EnterMovesAlongTheTabOrderNotTheCreationOrder) {
   QWidget::setTabOrder(c, skipped);
   ShowActive(window);
   a->setFocus();
-  QTRY_VERIFY(a->hasFocus());
+  ASSERT_EVENTUALLY(a->hasFocus());
   QSignalSpy returned(a, &QLineEdit::returnPressed);
   QTest::keyClick(a, Qt::Key_Return);
   EXPECT_EQ(returned.count(), 1);
-  QTRY_VERIFY(b->hasFocus());
+  ASSERT_EVENTUALLY(b->hasFocus());
   QTest::keyClick(b, Qt::Key_Enter, Qt::KeypadModifier);
-  QTRY_VERIFY(c->hasFocus());
+  ASSERT_EVENTUALLY(c->hasFocus());
   // The button takes no tab focus: the chain wraps to the first edit.
   QTest::keyClick(c, Qt::Key_Return);
-  QTRY_VERIFY(a->hasFocus());
+  ASSERT_EVENTUALLY(a->hasFocus());
   EXPECT_FALSE(skipped->hasFocus());
 }
 
@@ -82,7 +83,7 @@ TEST(FolderComboBox, PathShownInFullOnlyWithoutFocus) {
   layout->addWidget(other);
   ShowActive(window);
   other->setFocus();
-  QTRY_VERIFY(other->hasFocus());
+  ASSERT_EVENTUALLY(other->hasFocus());
   EXPECT_EQ(combo->Path(), "");
   EXPECT_EQ(combo->Text(), "");
 
@@ -97,10 +98,10 @@ TEST(FolderComboBox, PathShownInFullOnlyWithoutFocus) {
   EXPECT_EQ(changed.count(), 1);
 
   combo->setFocus();
-  QTRY_VERIFY(combo->hasFocus());
+  ASSERT_EVENTUALLY(combo->hasFocus());
   EXPECT_EQ(combo->Text(), "Société");
   other->setFocus();
-  QTRY_VERIFY(!combo->hasFocus());
+  ASSERT_EVENTUALLY(!combo->hasFocus());
   EXPECT_EQ(combo->Text(), folder);
 
   combo->SetPath("/");
@@ -120,16 +121,16 @@ TEST(FolderComboBox, ChoosingInTheDropDownTreeSetsThePath) {
   QTreeView* tree = combo.Tree();
   ASSERT_NE(tree, nullptr);
   EXPECT_EQ(tree->objectName(), "FolderTree");
-  QTRY_VERIFY(tree->isVisible());
+  ASSERT_EVENTUALLY(tree->isVisible());
   auto* model = qobject_cast<QFileSystemModel*>(tree->model());
   ASSERT_NE(model, nullptr);
   QModelIndex index = model->index(folder);
   ASSERT_TRUE(index.isValid());
   tree->setCurrentIndex(index);
   QTest::keyClick(tree, Qt::Key_Return);
-  QTRY_COMPARE(changed.count(), 1);
+  ASSERT_EVENTUALLY(changed.count() == 1);
   EXPECT_EQ(combo.Path(), folder);
-  QTRY_VERIFY(!tree->isVisible());
+  ASSERT_EVENTUALLY(!tree->isVisible());
 }
 
 // The drop-down opens on the chosen folder with every folder above it expanded, and scrolled so
@@ -264,10 +265,11 @@ TEST(MarqueeLabel, ScrollsEveryTwentyMilliseconds) {
   EXPECT_TRUE(marquee.Active());
   marquee.show();
   EXPECT_EQ(marquee.TextX(), 300);
-  QTRY_VERIFY(marquee.Offset() >= 3);
+  ASSERT_EVENTUALLY(marquee.Offset() >= 3);
   marquee.SetActive(false);
   int stopped = marquee.Offset();
-  QTest::qWait(60);
+  QCoreApplication::processEvents();  // a step already queued would run here
+  EXPECT_FALSE(marquee.Active());
   EXPECT_EQ(marquee.Offset(), stopped);
 }
 

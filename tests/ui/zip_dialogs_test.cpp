@@ -14,31 +14,21 @@
 #include <functional>
 
 #include "tests/ui/qstring_printer.h"
+#include "tests/ui/qt_wait.h"
 #include "ui/message_boxes.h"
 #include "zip/zip_writer.h"
 
 namespace zq {
 namespace {
 
-// Waits for a modal widget of type W and runs act on it.
-template <typename W>
-void WhenUp(QTimer& poll, std::function<void(W*)> act) {
-  poll.setInterval(5);
-  QObject::connect(&poll, &QTimer::timeout, [&poll, act] {
-    auto* w = qobject_cast<W*>(QApplication::activeModalWidget());
-    if (!w) return;
-    poll.stop();
-    act(w);
-  });
-  poll.start();
-}
+using testing_support::WhenModalUp;
 
 TEST(ZipDialogs, PasswordQuery) {
   TZipDialogs dialogs;
   QTimer poll;
   QString title, label, initial;
   QLineEdit::EchoMode echo = QLineEdit::Normal;
-  WhenUp<QInputDialog>(poll, [&](QInputDialog* d) {
+  WhenModalUp<QInputDialog>(poll, [&](QInputDialog* d) {
     title = d->windowTitle();
     label = d->labelText();
     initial = d->textValue();
@@ -55,7 +45,7 @@ TEST(ZipDialogs, PasswordQuery) {
   EXPECT_EQ(value, "n\xE9w");
 
   QTimer poll2;
-  WhenUp<QInputDialog>(poll2, [](QInputDialog* d) { d->reject(); });
+  WhenModalUp<QInputDialog>(poll2, [](QInputDialog* d) { d->reject(); });
   value = "kept";
   EXPECT_FALSE(dialogs.InputQuery("c", "p", value));
   EXPECT_EQ(value, "kept");
@@ -99,7 +89,7 @@ TEST(ZipDialogs, OverwriteQuestionButtons) {
     QTimer poll;
     QString text;
     int buttons = 0;
-    WhenUp<QMessageBox>(poll, [&, button = button](QMessageBox* b) {
+    WhenModalUp<QMessageBox>(poll, [&, button = button](QMessageBox* b) {
       text = b->text();
       buttons = static_cast<int>(b->buttons().size());
       b->button(button)->click();
@@ -109,7 +99,7 @@ TEST(ZipDialogs, OverwriteQuestionButtons) {
     EXPECT_EQ(buttons, 4);
   }
   QTimer poll;
-  WhenUp<QMessageBox>(poll, [](QMessageBox* b) { b->reject(); });
+  WhenModalUp<QMessageBox>(poll, [](QMessageBox* b) { b->reject(); });
   EXPECT_EQ(dialogs.AskOverwrite("closed"), oaNo);
 }
 
@@ -134,7 +124,7 @@ TEST(ZipDialogs, ExtractionAsksThroughTheInstalledDialogs) {
   archiver.Open();
   QTimer poll;
   QString title;
-  WhenUp<QInputDialog>(poll, [&](QInputDialog* d) {
+  WhenModalUp<QInputDialog>(poll, [&](QInputDialog* d) {
     title = d->windowTitle();
     d->setTextValue("right");
     d->accept();

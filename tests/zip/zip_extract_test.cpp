@@ -40,12 +40,46 @@ class FakeInteraction : public TZipInteraction {
   }
 };
 
+// One failure an archiver reported, with the answer it offered.
+struct Failure {
+  std::string name;
+  TZipProcessOperation op;
+  int native, code;
+  std::string message;
+  TZipAction action;
+  bool operator==(const Failure&) const = default;
+};
+
+void PrintTo(const Failure& f, std::ostream* os) {
+  *os << "{" << f.name << ", op " << f.op << ", native " << f.native << ", code " << f.code << ", " << f.message
+      << ", action " << f.action << "}";
+}
+
+// Records every failure of an archiver, leaving its offered answer.
+class FailureLog {
+ public:
+  explicit FailureLog(TZipBaseArchiver& a) {
+    a.OnProcessFileFailure = [this](TZipBaseArchiver*, const std::string& name, TZipProcessOperation op, int native,
+                                    int code, const std::string& message, TZipAction& action) {
+      all.push_back({name, op, native, code, message, action});
+    };
+  }
+  std::vector<int> Natives() const {
+    std::vector<int> out;
+    for (const Failure& f : all) out.push_back(f.native);
+    return out;
+  }
+  std::vector<std::string> Messages() const {
+    std::vector<std::string> out;
+    for (const Failure& f : all) out.push_back(f.message);
+    return out;
+  }
+  std::vector<Failure> all;
+};
+
 class ZipExtractTest : public test::TempDirTest {
  protected:
-  void TearDown() override {
-    SetZipInteraction(nullptr);
-    test::TempDirTest::TearDown();
-  }
+  void TearDown() override { SetZipInteraction(nullptr); }
   std::unique_ptr<TZipArchiver> Open(const RawZip& zip, const std::string& name = "t.zip") {
     test::WriteFile(Path(name), zip.Build());
     auto a = std::make_unique<TZipArchiver>();
@@ -280,27 +314,19 @@ TEST_F(ZipExtractTest, CorruptedByteFailsWithCode8AndLeavesNoFile) {
   a.SetFileName(Path("c.zip"));
   a.SetBaseDir(Path("out"));
   a.Open();
-  std::vector<std::string> messages;
-  a.OnProcessFileFailure = [&](TZipBaseArchiver*, const std::string& name, TZipProcessOperation op, int native,
-                               int code, const std::string& message, TZipAction& action) {
-    EXPECT_EQ(name, "bad.txt");
-    EXPECT_EQ(op, poExtract);
-    EXPECT_EQ(native, 8);
-    EXPECT_EQ(code, 4);
-    EXPECT_EQ(action, fxaIgnore);
-    messages.push_back(message);
-  };
+  FailureLog failures(a);
   a.ExtractMatching();
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0],
-            "Archiver: Invalid size or check sum of file or unsupported compression format - Native error: 00008");
+  EXPECT_EQ(failures.all, (std::vector<Failure>{{"bad.txt", poExtract, 8, 4,
+                                                  "Archiver: Invalid size or check sum of file or unsupported "
+                                                  "compression format - Native error: 00008",
+                                                  fxaIgnore}}));
   EXPECT_FALSE(test::Exists(Out("bad.txt")));
   EXPECT_EQ(test::ReadFile(Out("good.txt")), "good");
   // With ExtractCorruptedFiles the damaged output is kept.
   a.SetExtractCorruptedFiles(true);
-  messages.clear();
+  failures.all.clear();
   a.ExtractMatching("bad.txt");
-  EXPECT_TRUE(messages.empty());
+  EXPECT_TRUE(failures.all.empty());
   EXPECT_TRUE(test::Exists(Out("bad.txt")));
 }
 
@@ -310,11 +336,9 @@ TEST_F(ZipExtractTest, WrongCrcOrSizeInTheDirectoryFails) {
   zip.entries.push_back({.name = "size.txt", .data = "content", .uncompressed_override = 6});
   zip.entries.push_back({.name = "stored.txt", .data = "content", .method = 0, .crc_override = 1});
   auto a = Open(zip);
-  std::vector<int> natives;
-  a->OnProcessFileFailure = [&](TZipBaseArchiver*, const std::string&, TZipProcessOperation, int native, int,
-                                const std::string&, TZipAction&) { natives.push_back(native); };
+  FailureLog failures(*a);
   a->ExtractMatching();
-  EXPECT_EQ(natives, (std::vector<int>{8, 8, 8}));
+  EXPECT_EQ(failures.Natives(), (std::vector<int>{8, 8, 8}));
   EXPECT_FALSE(test::Exists(Out("crc.txt")));
   EXPECT_FALSE(test::Exists(Out("size.txt")));
   EXPECT_FALSE(test::Exists(Out("stored.txt")));
@@ -329,14 +353,9 @@ TEST_F(ZipExtractTest, LyingSizesCannotExhaustMemoryOrDisk) {
   zeros.clear();
   zeros.shrink_to_fit();
   auto a = Open(zip);
-  int failures = 0;
-  a->OnProcessFileFailure = [&](TZipBaseArchiver*, const std::string&, TZipProcessOperation, int native, int,
-                                const std::string&, TZipAction&) {
-    EXPECT_EQ(native, 8);
-    ++failures;
-  };
+  FailureLog failures(*a);
   a->ExtractMatching();
-  EXPECT_EQ(failures, 1);
+  EXPECT_EQ(failures.Natives(), std::vector<int>{8});
   EXPECT_FALSE(test::Exists(Out("bomb.bin")));
 }
 
@@ -347,10 +366,9 @@ TEST_F(ZipExtractTest, UnsupportedMethods) {
   zip.entries.push_back({.name = "old.bin", .data = "x", .method = 6, .version_needed = 10});
   zip.entries.push_back({.name = "ok.txt", .data = "ok"});
   auto a = Open(zip);
-  std::vector<std::string> messages;
-  a->OnProcessFileFailure = [&](TZipBaseArchiver*, const std::string&, TZipProcessOperation, int, int,
-                                const std::string& message, TZipAction&) { messages.push_back(message); };
+  FailureLog failures(*a);
   a->ExtractMatching();
+  const std::vector<std::string> messages = failures.Messages();
   ASSERT_EQ(messages.size(), 3u);
   EXPECT_EQ(messages[0], "Deflate64 compression method is not supported - Native error: 00055");
   EXPECT_EQ(messages[1],
@@ -362,7 +380,7 @@ TEST_F(ZipExtractTest, UnsupportedMethods) {
 }
 
 TEST_F(ZipExtractTest, InfoZipBzip2AndPythonMethods) {
-  if (!test::HaveProgram("python3")) GTEST_SKIP() << "python3 not installed";
+  if (!test::OnPath("python3")) GTEST_SKIP() << "python3 is not on PATH";
   ASSERT_EQ(test::RunPython(dir_, R"(
 import zipfile
 with zipfile.ZipFile('m.zip', 'w') as z:
@@ -375,11 +393,9 @@ with zipfile.ZipFile('m.zip', 'w') as z:
   a.SetFileName(Path("m.zip"));
   a.SetBaseDir(Path("out"));
   a.Open();
-  std::vector<int> natives;
-  a.OnProcessFileFailure = [&](TZipBaseArchiver*, const std::string&, TZipProcessOperation, int native, int,
-                               const std::string&, TZipAction&) { natives.push_back(native); };
+  FailureLog failures(a);
   a.ExtractMatching();
-  EXPECT_EQ(natives, (std::vector<int>{8, 8}));
+  EXPECT_EQ(failures.Natives(), (std::vector<int>{8, 8}));
   std::string deflate_data;
   for (int i = 0; i < 50; ++i) deflate_data += "deflate data ";
   EXPECT_EQ(test::ReadFile(Out("df.txt")), deflate_data);
@@ -405,7 +421,7 @@ TEST_F(ZipExtractTest, EncryptedWithTheRightPasswordAsksNothing) {
 // Info-ZIP's own encryption, stored and deflated, over enough bytes that the cipher's keys take
 // every kind of value (once the product of the 16-bit stream value overflowed a signed int).
 TEST_F(ZipExtractTest, ArchivesEncryptedByInfoZipDecryptExactly) {
-  if (!test::HaveProgram("zip")) GTEST_SKIP() << "Info-ZIP zip not installed";
+  if (!test::OnPath("zip")) GTEST_SKIP() << "Info-ZIP zip is not on PATH";
   std::string data;
   uint32_t x = 12345;
   for (int i = 0; i < 200000; ++i) {
@@ -413,7 +429,8 @@ TEST_F(ZipExtractTest, ArchivesEncryptedByInfoZipDecryptExactly) {
     data += static_cast<char>(i % 3 == 0 ? 'a' + (x >> 16) % 26 : (x >> 24));
   }
   test::WriteFile(Path("src/data.bin"), data);
-  ASSERT_EQ(test::Run("cd '" + Path("src") + "' && zip -q -P 'k3y!' -0 ../stored.zip data.bin && zip -q -P 'k3y!' -6 ../deflated.zip data.bin"), 0);
+  ASSERT_EQ(test::Run(Path("src"), "zip", {"-q", "-P", "k3y!", "-0", "../stored.zip", "data.bin"}), 0);
+  ASSERT_EQ(test::Run(Path("src"), "zip", {"-q", "-P", "k3y!", "-6", "../deflated.zip", "data.bin"}), 0);
   for (const char* name : {"stored.zip", "deflated.zip"}) {
     TZipArchiver a;
     a.SetFileName(Path(name));
@@ -481,12 +498,10 @@ TEST_F(ZipExtractTest, SuppressedPromptDecodesAnywayAndFails) {
   auto a = Open(zip);
   a->SetPassword("bad");
   a->SetSuppressPasswordPrompt(true);
-  std::vector<int> natives;
-  a->OnProcessFileFailure = [&](TZipBaseArchiver*, const std::string&, TZipProcessOperation, int native, int,
-                                const std::string&, TZipAction&) { natives.push_back(native); };
+  FailureLog failures(*a);
   a->ExtractMatching();
   EXPECT_TRUE(hook->captions.empty());
-  EXPECT_EQ(natives, std::vector<int>{8});
+  EXPECT_EQ(failures.Natives(), std::vector<int>{8});
   EXPECT_FALSE(test::Exists(Out("s.txt")));
 }
 
@@ -502,16 +517,15 @@ TEST_F(ZipExtractTest, HostileNamesAreRefusedAndTheRestExtracted) {
   zip.entries.push_back({.name = "inside/..dots../ok.txt", .data = "fine"});
   zip.entries.push_back({.name = "safe.txt", .data = "safe"});
   auto a = Open(zip);
-  std::vector<std::string> messages;
-  a->OnProcessFileFailure = [&](TZipBaseArchiver*, const std::string&, TZipProcessOperation, int native, int code,
-                                const std::string& message, TZipAction& action) {
-    EXPECT_EQ(native, 19);
-    EXPECT_EQ(code, 9);
-    EXPECT_EQ(action, fxaIgnore);
-    messages.push_back(message);
-  };
+  FailureLog failures(*a);
   a->ExtractMatching();
+  const std::vector<std::string> messages = failures.Messages();
   ASSERT_EQ(messages.size(), 7u);
+  for (const Failure& f : failures.all) {
+    EXPECT_EQ(f.native, 19) << f.message;
+    EXPECT_EQ(f.code, 9) << f.message;
+    EXPECT_EQ(f.action, fxaIgnore) << f.message;
+  }
   EXPECT_EQ(messages[0], "Archiver: Cannot create file \"" + Out("../escape.txt") + "\" - Native error: 00019");
   EXPECT_FALSE(test::Exists(Path("escape.txt")));
   EXPECT_FALSE(test::Exists(Path("escape2.txt")));
@@ -649,11 +663,9 @@ TEST_F(ZipExtractTest, DestinationThatCannotBeCreated) {
   zip.entries.push_back({.name = "d", .data = "data"});
   auto a = Open(zip);
   ASSERT_TRUE(ForceDirectories(Out("d/inner")));  // a folder is in the way
-  std::vector<int> natives;
-  a->OnProcessFileFailure = [&](TZipBaseArchiver*, const std::string&, TZipProcessOperation, int native, int,
-                                const std::string&, TZipAction&) { natives.push_back(native); };
+  FailureLog failures(*a);
   a->ExtractMatching();
-  EXPECT_EQ(natives, std::vector<int>{19});
+  EXPECT_EQ(failures.Natives(), std::vector<int>{19});
   EXPECT_TRUE(DirectoryExists(Out("d/inner")));
 }
 
@@ -671,11 +683,9 @@ TEST_F(ZipExtractTest, DataBeyondTheDirectoryIsNotRead) {
   a.SetFileName(Path("cut.zip"));
   a.SetBaseDir(Path("out"));
   a.Open();
-  std::vector<int> natives;
-  a.OnProcessFileFailure = [&](TZipBaseArchiver*, const std::string&, TZipProcessOperation, int native, int,
-                               const std::string&, TZipAction&) { natives.push_back(native); };
+  FailureLog failures(a);
   a.ExtractMatching();
-  EXPECT_EQ(natives, std::vector<int>{8});
+  EXPECT_EQ(failures.Natives(), std::vector<int>{8});
 }
 
 TEST_F(ZipExtractTest, LocalHeaderOffsetOutsideTheFile) {
@@ -689,11 +699,9 @@ TEST_F(ZipExtractTest, LocalHeaderOffsetOutsideTheFile) {
   a.SetFileName(Path("far.zip"));
   a.SetBaseDir(Path("out"));
   a.Open();
-  std::vector<int> natives;
-  a.OnProcessFileFailure = [&](TZipBaseArchiver*, const std::string&, TZipProcessOperation, int native, int,
-                               const std::string&, TZipAction&) { natives.push_back(native); };
+  FailureLog failures(a);
   a.ExtractMatching();
-  EXPECT_EQ(natives, std::vector<int>{8});
+  EXPECT_EQ(failures.Natives(), std::vector<int>{8});
   EXPECT_FALSE(test::Exists(Out("far.txt")));
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/run_program.h"
+
 namespace zq {
 namespace {
 
@@ -46,7 +48,8 @@ TEST(ZipMaskTest, LongInputsStayFast) {
   std::string mask;
   for (int i = 0; i < 50; ++i) mask += "*a";
   mask += "*b";
-  EXPECT_FALSE(ZipMaskMatches(mask, name));
+  // Within a bound that fails: a backtracking blow-up would never end.
+  EXPECT_EQ(testing_support::InChildWithin([&] { return ZipMaskMatches(mask, name) ? 1 : 0; }), 0);
 }
 
 }  // namespace

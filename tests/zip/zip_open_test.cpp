@@ -433,7 +433,7 @@ TEST_F(ZipOpenTest, Zip64ValuesInTheCentralDirectory) {
 
 // Archives written by Python's zipfile with Zip64 records, with and without data in front.
 TEST_F(ZipOpenTest, PythonZip64Archives) {
-  if (!test::HaveProgram("python3")) GTEST_SKIP() << "python3 not installed";
+  if (!test::OnPath("python3")) GTEST_SKIP() << "python3 is not on PATH";
   ASSERT_EQ(test::RunPython(dir_, R"(
 import zipfile
 with zipfile.ZipFile('z64.zip', 'w', zipfile.ZIP_DEFLATED) as z:
@@ -478,10 +478,11 @@ open('pz64.zip', 'wb').write(b'#' * 1000 + data)
 }
 
 TEST_F(ZipOpenTest, InfoZipArchiveWithComment) {
-  if (!test::HaveProgram("zip")) GTEST_SKIP() << "Info-ZIP zip not installed";
+  if (!test::OnPath("zip")) GTEST_SKIP() << "Info-ZIP zip is not on PATH";
   test::WriteFile(Path("src/one.txt"), "one\n");
   test::WriteFile(Path("src/deep/two.txt"), std::string(20000, '2'));
-  ASSERT_EQ(test::Run("cd '" + Path("src") + "' && zip -q -r ../iz.zip . && echo 'the comment' | zip -q -z ../iz.zip"), 0);
+  ASSERT_EQ(test::Run(Path("src"), "zip", {"-q", "-r", "../iz.zip", "."}), 0);
+  ASSERT_EQ(test::Run(Path("src"), "sh", {"-c", "echo 'the comment' | zip -q -z ../iz.zip"}), 0);
   auto a = OpenArchive("iz.zip");
   EXPECT_EQ(a->Comment(), "the comment");
   a->SetBaseDir(Path("out"));

@@ -10,12 +10,15 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <iostream>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
 #include "zip/zip_archiver.h"
 
 namespace zq::test {
@@ -40,38 +43,21 @@ inline bool Exists(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;
 }
-inline bool HaveProgram(const std::string& name) {
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-// Runs a shell command; returns its exit status.
-inline int Run(const std::string& command) {
-  int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+using testing_support::OnPath;
+// Runs a program in a folder; returns its exit status, its error output shown on failure.
+inline int Run(const std::string& dir, const std::string& program, const std::vector<std::string>& args) {
+  testing_support::ProgramResult r = testing_support::RunProgram(program, args, {.cwd = dir});
+  if (r.status != 0) std::cerr << program << ": " << r.out << r.err << "\n";
+  return r.status;
 }
 // Runs a Python script with the given text as its source.
-inline int RunPython(const std::string& dir, const std::string& script) {
-  WriteFile(dir + "/script.py", script);
-  return Run("cd '" + dir + "' && python3 script.py");
-}
+inline int RunPython(const std::string& dir, const std::string& script) { return Run(dir, "python3", {"-c", script}); }
 
 class TempDirTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zqzip-XXXXXX").string();
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    ASSERT_NE(::mkdtemp(buf.data()), nullptr);
-    dir_ = buf.data();
-  }
-  void TearDown() override {
-    std::error_code ec;
-    // Read-only files and folders are removable by their owner once their folder is writable.
-    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(dir_, ec);
-  }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  std::string dir_;
+  std::string Path(const std::string& name) const { return temp_.File(name); }
+  testing_support::TempDir temp_{"zqzip"};
+  std::string dir_ = temp_.Path();
 };
 
 inline uint32_t Crc(const std::string& data) {
