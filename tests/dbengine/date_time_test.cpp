@@ -10,6 +10,8 @@
 namespace zq {
 namespace {
 
+using testing_support::ErrorOf;
+
 // Day numbers are rata die (0001-01-01 = 1); published values: 1970-01-01 = 719163,
 // 2000-01-01 = 730120. TDateTime serials agree with spreadsheet serials after 1900-03-01:
 // 1970-01-01 = 25569, 2000-01-01 = 36526.
@@ -32,18 +34,8 @@ TEST(DateTime, InvalidCalendarDatesAreRefused) {
   EXPECT_FALSE(TryEncodeDayNumber(2023, 13, 1));
   EXPECT_FALSE(TryEncodeDayNumber(2023, 4, 31));
   EXPECT_TRUE(TryEncodeDayNumber(2024, 2, 29));
-  try {
-    EncodeDate(2023, 2, 30);
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message(), "'2023-02-30' is not a valid date");
-  }
-  try {
-    EncodeTime(24, 0, 0, 0);
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message(), "'24:00:00.000' is not a valid time");
-  }
+  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { EncodeDate(2023, 2, 30); }), "'2023-02-30' is not a valid date");
+  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { EncodeTime(24, 0, 0, 0); }), "'24:00:00.000' is not a valid time");
   EXPECT_THROW(DecodeDayNumber(0), EDatabaseError);
 }
 
@@ -77,12 +69,8 @@ TEST(DateTime, TimeStampRangeErrors) {
   EXPECT_FALSE(TryTimeStampToDateTime(TTimeStamp{kMSecsPerDay, 1}));
   EXPECT_FALSE(TryTimeStampToDateTime(TTimeStamp{-1, 1}));
   EXPECT_FALSE(TryTimeStampToDateTime(TTimeStamp{0, 0}));
-  try {
-    TimeStampToDateTime(TTimeStamp{5, 0});
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message(), "'0.5' is not a valid timestamp");
-  }
+  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { TimeStampToDateTime(TTimeStamp{5, 0}); }),
+            "'0.5' is not a valid timestamp");
 }
 
 TEST(DateTime, MillisecondEncodingOfDateTimeFields) {

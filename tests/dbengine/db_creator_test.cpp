@@ -280,12 +280,8 @@ TEST(DbCreator, CreatedFileReadsBackThroughTheEngine) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(str.data())), "world");
   // An existing file is never replaced.
   auto before = ReadAll(path);
-  try {
-    TDbCreator::CreateFile(path, TDbSchema{});
-    ADD_FAILURE() << "no error";
-  } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message(), "File '" + path + "' already exists");
-  }
+  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { TDbCreator::CreateFile(path, TDbSchema{}); }),
+            "File '" + path + "' already exists");
   EXPECT_EQ(ReadAll(path), before);
 }
 
@@ -326,25 +322,13 @@ TEST(DbCreator, NinetySixFieldsAndNoTables) {
   owner2.io().Open(none_name, mtMemory, 0, false, false);
   TDbTableIO missing(&owner2);
   missing.SetTableName("Config");
-  try {
-    missing.Open();
-    ADD_FAILURE() << "no error";
-  } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message(), "Table 'Config' not found");
-  }
+  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { missing.Open(); }), "Table 'Config' not found");
   owner2.io().Close();
   TMemoryStreamRegistry::Unregister(&none);
 }
 
 TEST(DbCreator, InvalidSchemasAreRefused) {
-  auto error = [](const TDbSchema& s) {
-    try {
-      TDbCreator::Build(s);
-    } catch (const EDatabaseError& e) {
-      return e.Message();
-    }
-    return std::string("<no error>");
-  };
+  auto error = [](const TDbSchema& s) { return ErrorOf<EDatabaseError>([&] { TDbCreator::Build(s); }); };
   TDbSchema s;
   s.Tables.push_back({"T", {{"A", ftInteger}, {"S", ftString, 3}}, {}, {}});
   EXPECT_EQ(error(s), "<no error>");

@@ -37,6 +37,20 @@ TEST(DbFormat, BlobAreaSizeIsNextMultipleOf64Above) {
 }
 
 TEST(DbFormat, BlockSizesAndFileMap) {
+  // The other tests place their bytes with these constants; here they are pinned to the numbers.
+  EXPECT_EQ(dbfmt::kFileHeaderSize, 3821);
+  EXPECT_EQ(dbfmt::kTableHeaderSize, 4821);
+  EXPECT_EQ(dbfmt::kDirectoryOffset, 2789);
+  EXPECT_EQ(dbfmt::kDirTableOffsets, 8);
+  EXPECT_EQ(dbfmt::kPerBlock, 1024);
+  EXPECT_EQ(dbfmt::kSlotSize, 5);
+  EXPECT_EQ(dbfmt::kLinkSize, 8);
+  EXPECT_EQ(std::vector<int>({dbfmt::kHdrFirstSlotBlock, dbfmt::kHdrSlotCount, dbfmt::kHdrLastAutoInc,
+                              dbfmt::kHdrFieldCount, dbfmt::kHdrFieldDefs, dbfmt::kHdrIndexDefs}),
+            std::vector<int>({33, 37, 41, 45, 49, 4181}));
+  EXPECT_EQ(std::vector<int>({dbfmt::kFldSize, dbfmt::kIdxFieldNumbers, dbfmt::kIdxFirstLinkBlock, dbfmt::kIdxHeadSlot,
+                              dbfmt::kFieldDefSize, dbfmt::kIndexDefSize}),
+            std::vector<int>({34, 34, 66, 70, 43, 78}));
   EXPECT_EQ(dbfmt::kSlotBlockSize, 5124);
   EXPECT_EQ(dbfmt::kLinkBlockSize, 8196);
   EXPECT_EQ(dbfmt::kOptionsOffset + dbfmt::kOptionsSize, dbfmt::kDirectoryOffset);

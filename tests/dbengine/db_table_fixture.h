@@ -4,10 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <filesystem>
 #include <string>
-#include <unistd.h>
 
 #include "dbengine/db_creator.h"
 #include "dbengine/db_table.h"
@@ -22,16 +19,7 @@ using testing_support::ErrorOf;
 
 class DbTableTest : public ::testing::Test {
  protected:
-  DbTableTest() {
-    static std::atomic<int> counter{0};
-    dir_ = std::filesystem::temp_directory_path() /
-           ("zq_dbtable_" + std::to_string(getpid()) + "_" + std::to_string(counter++));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-  }
-  ~DbTableTest() override { std::filesystem::remove_all(dir_); }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string Path(const std::string& name) const { return dir_.File(name); }
 
   std::string Create(const std::string& name, const TDbSchema& schema) {
     const std::string p = Path(name);
@@ -56,7 +44,7 @@ class DbTableTest : public ::testing::Test {
     return DefaultSession().FindDatabase(path);
   }
 
-  std::filesystem::path dir_;
+  testing_support::TempDir dir_{"zq-dbtable"};
 };
 
 }  // namespace zq::testing

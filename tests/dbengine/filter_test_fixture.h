@@ -14,6 +14,7 @@
 #include "dbengine/date_time.h"
 #include "dbengine/db_error.h"
 #include "dbengine/filter_parser.h"
+#include "tests/dbengine/engine_test_support.h"
 
 namespace zq::testing {
 
@@ -133,12 +134,8 @@ class FilterTest : public ::testing::Test {
 
   // The message of the EDatabaseError that parsing `text` raises ("" when it parses).
   std::string ParseError(const std::string& text) {
-    try {
-      parser.Parse(text);
-    } catch (const EDatabaseError& e) {
-      return e.Message();
-    }
-    return "";
+    std::string message = testing_support::ErrorOf<EDatabaseError>([&] { parser.Parse(text); });
+    return message == "<no error>" ? "" : message;
   }
 
   FakeFieldSource source;

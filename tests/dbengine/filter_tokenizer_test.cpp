@@ -8,6 +8,7 @@
 
 #include "dbengine/db_error.h"
 #include "dbengine/syntax_parser.h"
+#include "tests/dbengine/engine_test_support.h"
 
 namespace zq {
 namespace {
@@ -25,12 +26,8 @@ class Tokenizer : public TSyntaxParserBase {
     return out;
   }
   std::string Error(const std::string& text) {
-    try {
-      All(text);
-    } catch (const EDatabaseError& e) {
-      return e.Message();
-    }
-    return "";
+    std::string message = testing_support::ErrorOf<EDatabaseError>([&] { All(text); });
+    return message == "<no error>" ? "" : message;
   }
   std::string Description(const std::string& text) {
     SetText(text);

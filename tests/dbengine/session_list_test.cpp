@@ -114,13 +114,8 @@ TEST(Session, AutomaticNamesFromTheComponentName) {
   s2->SetAutoSessionName(true);
   EXPECT_NE(s2->AutoSessionNumber(), n);
   // Another session on the same owner is refused while the first generates its name.
-  try {
-    new TDbSession(&form);
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message(),
-              "Cannot add a session to the form or data-module while session 'Other' has AutoSessionName enabled");
-  }
+  EXPECT_EQ(ErrorOf([&] { new TDbSession(&form); }),
+            "Cannot add a session to the form or data-module while session 'Other' has AutoSessionName enabled");
   EXPECT_EQ(form.ComponentCount(), 1);
   // Turning it off frees the number.
   s->SetAutoSessionName(false);

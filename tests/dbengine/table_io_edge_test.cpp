@@ -460,12 +460,8 @@ TEST(TableIODamage, MissingLinkBlocksLoadButRefuseWritesBeforeWriting) {
   EXPECT_EQ(table.RowList(1).size(), 0u);
   EXPECT_EQ(table.RowList(2).size(), 1u);
   Record r({0, "b", 2, std::nullopt});
-  try {
-    table.AppendRecord(r.buffers, false, nullptr);
-    ADD_FAILURE() << "no error";
-  } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message(), "Database file '" + name + "' is damaged: table 'T' index 'PK' link blocks");
-  }
+  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { table.AppendRecord(r.buffers, false, nullptr); }),
+            "Database file '" + name + "' is damaged: table 'T' index 'PK' link blocks");
   EXPECT_EQ(stream.Bytes(), bytes);
   owner.io().Close();
   TMemoryStreamRegistry::Unregister(&stream);
@@ -497,12 +493,8 @@ TEST(TableIOBlobCheck, FailingReadBackIsBoundedAndReported) {
   table.AppendRecord(good.buffers, false, nullptr);  // check passes
   stream.damage = true;
   Record bad({0, "b", 2, std::string("xQx")});
-  try {
-    table.AppendRecord(bad.buffers, false, nullptr);
-    ADD_FAILURE() << "no error";
-  } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message(), "Blob field 'Memo' could not be written correctly: the data read back differs");
-  }
+  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { table.AppendRecord(bad.buffers, false, nullptr); }),
+            "Blob field 'Memo' could not be written correctly: the data read back differs");
   TMemoryStreamRegistry::Unregister(&stream);
 }
 

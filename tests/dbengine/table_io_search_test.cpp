@@ -124,12 +124,8 @@ TEST_F(TableIOSearch, DuplicatesAreRefusedAtTheEndAndInTheMiddle) {
   OpenTable(false);
   for (int32_t id : {10, 20, 30}) Append(id, "n" + std::to_string(id));
   for (int32_t id : {30, 10, 20}) {
-    try {
-      Append(id, "dup");
-      ADD_FAILURE() << "no error for " << id;
-    } catch (const EDatabaseError& e) {
-      EXPECT_EQ(e.Message(), "Invalid unique field value '" + std::to_string(id) + "'");
-    }
+    EXPECT_EQ(ErrorOf<EDatabaseError>([&] { Append(id, "dup"); }),
+              "Invalid unique field value '" + std::to_string(id) + "'");
   }
   EXPECT_EQ(table_->Header().SlotCount(), 3);
   EXPECT_EQ(table_->RowList(1).size(), 3u);
@@ -166,13 +162,8 @@ TEST_F(TableIOSearch, AKeyOutsideTheFileIsReportedAsDamage) {
   file.resize(static_cast<size_t>(last_image) + 2);
   WriteAll(path_, file);
   KeyRow key(4, "y");
-  try {
-    table_->AppendRecord(key.buffers, false, nullptr);
-    ADD_FAILURE() << "no error";
-  } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message(), "Database file '" + path_ + "' is damaged: record image at offset " +
-                               std::to_string(last_image));
-  }
+  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { table_->AppendRecord(key.buffers, false, nullptr); }),
+            "Database file '" + path_ + "' is damaged: record image at offset " + std::to_string(last_image));
 }
 
 }  // namespace

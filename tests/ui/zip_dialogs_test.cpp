@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "tests/ui/qstring_printer.h"
+#include "tests/support/temp_dir.h"
 #include "tests/ui/qt_wait.h"
 #include "ui/message_boxes.h"
 #include "zip/zip_writer.h"
@@ -104,9 +105,8 @@ TEST(ZipDialogs, OverwriteQuestionButtons) {
 }
 
 TEST(ZipDialogs, ExtractionAsksThroughTheInstalledDialogs) {
-  std::string dir = (std::filesystem::temp_directory_path() / "zqzipdlg").string();
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
+  testing_support::TempDir temp("zqzipdlg");
+  const std::string& dir = temp.Path();
   {
     TFileStream out = TFileStream::Create(dir + "/e.zip");
     TZipWriter writer(out);
@@ -137,7 +137,6 @@ TEST(ZipDialogs, ExtractionAsksThroughTheInstalledDialogs) {
   std::string content;
   std::getline(in, content);
   EXPECT_EQ(content, "secret");
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
