@@ -300,31 +300,17 @@ TEST(DbCreator, NinetySixFieldsAndNoTables) {
   ExpectBytes(f, 3821 + 4181 + 34, Le(95, 4), "key field");
   TMemoryStream stream;
   stream.WriteBuffer(f.data(), static_cast<int64_t>(f.size()));
-  std::string name = TMemoryStreamRegistry::Register(&stream);
-  FakeOwner owner(mtMemory);
-  owner.io().Open(name, mtMemory, 0, false, false);
-  TDbTableIO table(&owner);
-  table.SetTableName("wide");
-  table.Open();
-  EXPECT_EQ(table.FieldDefs().Count(), 96);
-  EXPECT_EQ(table.IndexDefs().Count(), 1);
-  EXPECT_EQ(table.RecordSize(), 192);
-  EXPECT_EQ(table.RowList(0).size(), 0u);
-  owner.io().Close();
-  TMemoryStreamRegistry::Unregister(&stream);
+  MemoryTable open(stream, "wide");
+  EXPECT_EQ(open.Table().FieldDefs().Count(), 96);
+  EXPECT_EQ(open.Table().IndexDefs().Count(), 1);
+  EXPECT_EQ(open.Table().RecordSize(), 192);
+  EXPECT_EQ(open.Table().RowList(0).size(), 0u);
 
   // No tables: every lookup fails.
   TMemoryStream none;
   TDbCreator::CreateInStream(none, TDbSchema{});
   EXPECT_EQ(none.Size(), 3821);
-  std::string none_name = TMemoryStreamRegistry::Register(&none);
-  FakeOwner owner2(mtMemory);
-  owner2.io().Open(none_name, mtMemory, 0, false, false);
-  TDbTableIO missing(&owner2);
-  missing.SetTableName("Config");
-  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { missing.Open(); }), "Table 'Config' not found");
-  owner2.io().Close();
-  TMemoryStreamRegistry::Unregister(&none);
+  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { MemoryTable(none, "Config"); }), "Table 'Config' not found");
 }
 
 TEST(DbCreator, InvalidSchemasAreRefused) {

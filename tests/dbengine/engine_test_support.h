@@ -21,6 +21,7 @@
 #include "dbengine/db_format.h"
 #include "dbengine/field_buffers.h"
 #include "dbengine/field_type.h"
+#include "dbengine/memory_stream_registry.h"
 #include "dbengine/optim_blob_stream.h"
 #include "dbengine/table_io.h"
 #include "platform/clock.h"
@@ -60,6 +61,38 @@ class FakeOwner : public TDbFileOwner, public TBlobStreamOwner {
  private:
   TDbMediumType medium_;
   TDbFileIO io_;
+};
+
+// One table open on a stream registered as a memory database; closed and unregistered at the
+// end, or when the table cannot be opened.
+class MemoryTable {
+ public:
+  MemoryTable(TStream& stream, const std::string& table) : stream_(&stream) {
+    name_ = TMemoryStreamRegistry::Register(stream_);
+    try {
+      owner_.io().Open(name_, mtMemory, 0, false, false);
+      table_ = std::make_unique<TDbTableIO>(&owner_);
+      table_->SetTableName(table);
+      table_->Open();
+    } catch (...) {
+      Close();
+      throw;
+    }
+  }
+  ~MemoryTable() { Close(); }
+  TDbTableIO& Table() { return *table_; }
+  const std::string& Name() const { return name_; }
+
+ private:
+  void Close() {
+    table_.reset();
+    owner_.io().Close();
+    TMemoryStreamRegistry::Unregister(stream_);
+  }
+  TStream* stream_;
+  std::string name_;
+  FakeOwner owner_{mtMemory};
+  std::unique_ptr<TDbTableIO> table_;
 };
 
 // Counts sleeps instead of waiting.
@@ -106,6 +139,13 @@ inline std::vector<uint8_t> TextValue(const std::string& s, int32_t size) {
   std::vector<uint8_t> b(static_cast<size_t>(size) + 1, 0);
   std::memcpy(b.data(), s.data(), std::min(s.size(), b.size() - 1));
   return b;
+}
+
+// The stored bytes of a field of a record, read through the table layer.
+inline std::string StoredBytes(TDbTableIO& table, int32_t record_id, int field) {
+  TMemoryStream out;
+  table.ReadStoredField(out, record_id, field);
+  return std::string(reinterpret_cast<const char*>(out.Memory()), static_cast<size_t>(out.Size()));
 }
 
 // Whether a date (whole days) read from the clock between the readings `before` and `after`

@@ -108,12 +108,6 @@ std::map<int, Value> Work(TDbTableIO* table, int who, int table_number) {
   return mine;
 }
 
-std::string Stored(TDbTableIO& table, int32_t id, int field) {
-  TMemoryStream out;
-  table.ReadStoredField(out, id, field);
-  return std::string(reinterpret_cast<const char*>(out.Memory()), static_cast<size_t>(out.Size()));
-}
-
 TEST(StressTwoProcesses, AppendModifyDeleteLoseNothing) {
   TempDir dir("zq-stress");
   std::string path = dir.File("stress.zqc");
@@ -183,14 +177,14 @@ TEST(StressTwoProcesses, AppendModifyDeleteLoseNothing) {
     };
     std::map<int32_t, Key> keys;  // by record ID
     for (const auto& ref : physical) {
-      int who = dbfmt::GetI32(reinterpret_cast<const uint8_t*>(Stored(table, ref.RecordId, 1).data()));
-      int seq = dbfmt::GetI32(reinterpret_cast<const uint8_t*>(Stored(table, ref.RecordId, 2).data()));
+      int who = dbfmt::GetI32(reinterpret_cast<const uint8_t*>(StoredBytes(table, ref.RecordId, 1).data()));
+      int seq = dbfmt::GetI32(reinterpret_cast<const uint8_t*>(StoredBytes(table, ref.RecordId, 2).data()));
       auto it = expected.find({who, seq});
       ASSERT_NE(it, expected.end()) << who << "/" << seq;
-      std::string name = Stored(table, ref.RecordId, 3);
+      std::string name = StoredBytes(table, ref.RecordId, 3);
       EXPECT_EQ(name.substr(0, name.find('\0')), it->second.name);
-      EXPECT_EQ(Stored(table, ref.RecordId, 4), it->second.payload);
-      int32_t id = dbfmt::GetI32(reinterpret_cast<const uint8_t*>(Stored(table, ref.RecordId, 0).data()));
+      EXPECT_EQ(StoredBytes(table, ref.RecordId, 4), it->second.payload);
+      int32_t id = dbfmt::GetI32(reinterpret_cast<const uint8_t*>(StoredBytes(table, ref.RecordId, 0).data()));
       keys[ref.RecordId] = {id, {who, seq}, it->second.name};
       expected.erase(it);  // a pair found twice is not found the second time
     }

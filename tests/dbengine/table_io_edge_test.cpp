@@ -450,21 +450,15 @@ TEST(TableIODamage, MissingLinkBlocksLoadButRefuseWritesBeforeWriting) {
   dbfmt::PutI32(&bytes[kFileHeaderSize + TTableDefBlock::IndexEntryOffset(0) + kIdxFirstLinkBlock], 0);  // index PK loses its link blocks
   TMemoryStream stream;
   stream.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-  std::string name = TMemoryStreamRegistry::Register(&stream);
-  FakeOwner owner(mtMemory);
-  owner.io().Open(name, mtMemory, 0, false, false);
-  TDbTableIO table(&owner);
-  table.SetTableName("T");
-  table.Open();
+  MemoryTable open(stream, "T");
+  TDbTableIO& table = open.Table();
   EXPECT_EQ(table.RowList(0).size(), 1u);
   EXPECT_EQ(table.RowList(1).size(), 0u);
   EXPECT_EQ(table.RowList(2).size(), 1u);
   Record r({0, "b", 2, std::nullopt});
   EXPECT_EQ(ErrorOf<EDatabaseError>([&] { table.AppendRecord(r.buffers, false, nullptr); }),
-            "Database file '" + name + "' is damaged: table 'T' index 'PK' link blocks");
+            "Database file '" + open.Name() + "' is damaged: table 'T' index 'PK' link blocks");
   EXPECT_EQ(stream.Bytes(), bytes);
-  owner.io().Close();
-  TMemoryStreamRegistry::Unregister(&stream);
 }
 
 // A stream that damages every write of a marked byte value, to make blob checks fail.
@@ -483,19 +477,14 @@ class DamagingStream : public TMemoryStream {
 TEST(TableIOBlobCheck, FailingReadBackIsBoundedAndReported) {
   DamagingStream stream;
   TDbCreator::CreateInStream(stream, Schema(true));
-  std::string name = TMemoryStreamRegistry::Register(&stream);
-  FakeOwner owner(mtMemory);
-  owner.io().Open(name, mtMemory, 0, false, false);
-  TDbTableIO table(&owner);
-  table.SetTableName("T");
-  table.Open();
+  MemoryTable open(stream, "T");
+  TDbTableIO& table = open.Table();
   Record good({0, "a", 1, std::string("QQQ")});
   table.AppendRecord(good.buffers, false, nullptr);  // check passes
   stream.damage = true;
   Record bad({0, "b", 2, std::string("xQx")});
   EXPECT_EQ(ErrorOf<EDatabaseError>([&] { table.AppendRecord(bad.buffers, false, nullptr); }),
             "Blob field 'Memo' could not be written correctly: the data read back differs");
-  TMemoryStreamRegistry::Unregister(&stream);
 }
 
 }  // namespace

@@ -1,17 +1,31 @@
-// A scratch folder for one test: created under $TMPDIR (or /tmp) with a name unique to this
-// process and call, so parallel runs on one machine never share files, and removed with its
-// contents at the end, read-only entries included.
+// Scratch folders and whole files. A scratch folder is made under $TMPDIR (or /tmp) with a name
+// unique to this process and call, so parallel runs on one machine never share files, and is
+// removed with its contents at the end, read-only entries included.
 #pragma once
 
 #include <stdlib.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zq::testing_support {
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Writes the bytes as the whole file, making its folder first.
+inline void WriteFile(const std::string& path, std::string_view bytes) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
 
 class TempDir {
  public:

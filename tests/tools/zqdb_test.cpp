@@ -23,24 +23,12 @@ namespace fs = std::filesystem;
 using ojson = nlohmann::ordered_json;
 using namespace zq::dbfmt;
 
-using zq::testing_support::ProgramResult;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
+using namespace zq::testing_support;
 
 class ZqdbTest : public ::testing::Test {
  protected:
   static ProgramResult Run(const std::vector<std::string>& args) {
-    return zq::testing_support::RunProgram(zq::testing_support::BuiltProgram("tools/zqdb"), args);
+    return RunProgram(BuiltProgram("tools/zqdb"), args);
   }
 
   std::string Path(const std::string& name) const { return temp_.File(name); }
@@ -60,7 +48,7 @@ class ZqdbTest : public ::testing::Test {
     return ojson::parse(r.out);
   }
 
-  zq::testing_support::TempDir temp_{"zqdb"};
+  TempDir temp_{"zqdb"};
   fs::path dir_{temp_.Path()};
 };
 

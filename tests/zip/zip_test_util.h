@@ -25,19 +25,10 @@ namespace zq::test {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void WriteFile(const std::string& path, const std::string& data) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
+using testing_support::ReadFile;
+using testing_support::WriteFile;
 inline void WriteFile(const std::string& path, const Bytes& data) {
-  WriteFile(path, std::string(data.begin(), data.end()));
-}
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  WriteFile(path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
 }
 inline bool Exists(const std::string& path) {
   struct stat st {};
