@@ -31,7 +31,9 @@ class InstallRunFixture : public FormFixture {
     for (auto [csidl, name] : {std::pair{CSIDL_DESKTOPDIRECTORY, "/Desktop"}, std::pair{CSIDL_PROGRAMS, "/programs"},
                                std::pair{CSIDL_COMMON_PROGRAMS, "/common"}}) {
       folders.locations[csidl] = QFile::encodeName(root.path() + name).toStdString();
-      if (csidl != CSIDL_COMMON_PROGRAMS) ASSERT_TRUE(QDir().mkpath(root.path() + name));
+      if (csidl != CSIDL_COMMON_PROGRAMS) {
+        ASSERT_TRUE(QDir().mkpath(root.path() + name));
+      }
     }
     WireForm();
   }

@@ -528,8 +528,6 @@ class DamagedFileTest : public ZqdbTest {
   // A plain database of two tables with indexes, blobs and a record per table, and the offsets of
   // its structures as the format places them.
   void SetUp() override {
-    ZqdbTest::SetUp();
-    if (IsSkipped()) return;
     ojson schema = SocieteSchema();
     schema["tables"].push_back(ojson::parse(R"({"name": "Other", "fields": [{"name": "K", "type": "ftInteger"}],
       "indexes": [{"name": "K", "fields": ["K"], "options": ["unique"]}],
