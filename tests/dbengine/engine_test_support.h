@@ -165,25 +165,25 @@ inline bool TimeBetween(double time, double before, double after) {
 // call adds the next field: FieldValues row; row.Int(7).Text("name", 20).Blob("memo");
 class FieldValues {
  public:
-  FieldValues& Int(int32_t v, uint8_t type = ftInteger) { return Value(IntValue(v), type); }
+  FieldValues& Int(int32_t v, uint8_t type = ftInteger) { return Add(IntValue(v), type); }
   FieldValues& Small(int16_t v, uint8_t type = ftSmallint) {
     std::vector<uint8_t> b(2);
     dbfmt::PutI16(b.data(), v);
-    return Value(std::move(b), type);
+    return Add(std::move(b), type);
   }
   FieldValues& Float(double v, uint8_t type = ftFloat) {
     std::vector<uint8_t> b(8);
     dbfmt::PutF64(b.data(), v);
-    return Value(std::move(b), type);
+    return Add(std::move(b), type);
   }
   FieldValues& Large(int64_t v, uint8_t type = ftLargeint) {
     std::vector<uint8_t> b(8);
     std::memcpy(b.data(), &v, 8);
-    return Value(std::move(b), type);
+    return Add(std::move(b), type);
   }
   // A string field of `size` characters: the text, cut to size, then zeros.
   FieldValues& Text(const std::string& s, int32_t size, uint8_t type = ftString) {
-    return Value(TextValue(s, size), type);
+    return Add(TextValue(s, size), type);
   }
   FieldValues& Blob(const std::string& bytes, uint8_t type = ftMemo) {
     blobs_.emplace_back();
@@ -202,7 +202,7 @@ class FieldValues {
   TFieldBuffers buffers;
 
  private:
-  FieldValues& Value(std::vector<uint8_t> bytes, uint8_t type) {
+  FieldValues& Add(std::vector<uint8_t> bytes, uint8_t type) {
     values_.push_back(std::move(bytes));
     buffers.Add(values_.back().data(), type, static_cast<int32_t>(values_.back().size()));
     return *this;

@@ -269,20 +269,16 @@ TEST_F(TableIOEdgeTest, RewrittenBlobsGoToNewAreasAtTheEnd) {
   }
   // Read back through the lazy blob stream.
   Reopen();
-  Record out({0, "", 0, std::string()});
-  out.memo.Clear();
+  FieldValues out;
+  out.Int(0, ftAutoInc).Text("", 20).Int(0);
   TOptimBlobStream memo(owner_.get());
-  TFieldBuffers buffers;
-  buffers.Add(out.id.data(), ftAutoInc, 4);
-  buffers.Add(out.name.data(), ftString, 21);
-  buffers.Add(out.num.data(), ftInteger, 4);
-  buffers.AddBlob(&memo, ftMemo);
-  table_->ReadRecord(buffers, table_->RowList(0), 0);
+  out.buffers.AddBlob(&memo, ftMemo);
+  table_->ReadRecord(out.buffers, table_->RowList(0), 0);
   EXPECT_EQ(memo.LoadCount(), 0);
   EXPECT_EQ(memo.Size(), 200);
   EXPECT_EQ(memo.LoadCount(), 1);
   EXPECT_EQ(memo.Memory()[0], 'v');
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(out.name.data())), "a");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.Bytes(1).data())), "a");
 }
 
 TEST_F(TableIOEdgeTest, UniqueKeyRefusedBeforeAnythingIsWritten) {
