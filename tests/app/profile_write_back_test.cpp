@@ -71,8 +71,7 @@ class ProfileRun : public InstallRunFixture {
     if (QFileInfo::exists(package)) return package;
     testing_support::ProgramResult made = testing_support::RunProgram(
         "bash", {testing_support::SourceFile("scripts/make-demo-package"), QFile::encodeName(dir).toStdString()},
-        {.cwd = "",
-         .env = {{"ZQ_BUILD_DIR", ZQ_TEST_BINARY_DIR}, {"ZQ_DEMO_TABLE_PASSWORD", table_password.toStdString()}},
+        {.env = {{"ZQ_BUILD_DIR", ZQ_TEST_BINARY_DIR}, {"ZQ_DEMO_TABLE_PASSWORD", table_password.toStdString()}},
          .limit = std::chrono::minutes(5)});
     if (made.status != 0) {
       ADD_FAILURE() << "make-demo-package: " << made.err;

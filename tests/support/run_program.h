@@ -25,8 +25,8 @@ struct ProgramResult {
 };
 
 struct RunOptions {
-  std::string cwd;                                          // empty: the test's own
-  std::vector<std::pair<std::string, std::string>> env;     // added to the test's environment
+  std::string cwd{};                                       // empty: the test's own
+  std::vector<std::pair<std::string, std::string>> env{};  // added to the test's environment
   std::chrono::milliseconds limit = std::chrono::minutes(2);
 };
 
