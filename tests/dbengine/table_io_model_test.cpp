@@ -151,7 +151,8 @@ TEST(TableIOModel, RandomOperationsKeepEveryIndexAndChain) {
       if (rng() % 2) row.num = static_cast<int16_t>(rng() % 15);
       if (rng() % 3 == 0) row.val = double(rng() % 9) / 4;
       if (rng() % 5 == 0) row.id = next_id++;
-      // The move callback names exactly the indexes where the record changed place.
+      // The move callback names exactly the indexes where the record changed place, the new place
+      // given as the insertion point in the list as it was before the move.
       auto positions = [&] {
         std::vector<int> at;
         for (int i = 1; i <= 5; ++i) {
@@ -164,12 +165,14 @@ TEST(TableIOModel, RandomOperationsKeepEveryIndexAndChain) {
       std::vector<int> before = positions();
       Buffers b(row);
       std::vector<std::array<int, 3>> moves;
-      table->ModifyRecord(b.buffers, physical, [&](int index, int from, int to) { moves.push_back({index, from, to}); }, false);
+      table->ModifyRecord(
+          b.buffers, physical, [&](int index, int from, int to) { moves.push_back({index, from, to}); }, false);
       std::vector<int> after = positions();
       std::vector<std::array<int, 3>> expected_moves;
-      for (int i = 0; i < 5; ++i)
-        if (before[static_cast<size_t>(i)] != after[static_cast<size_t>(i)])
-          expected_moves.push_back({i, before[static_cast<size_t>(i)], after[static_cast<size_t>(i)]});
+      for (size_t i = 0; i < 5; ++i) {
+        const int from = before[i], to = after[i];
+        if (from != to) expected_moves.push_back({static_cast<int>(i), from, to + (to > from)});
+      }
       ASSERT_EQ(moves, expected_moves) << "operation " << op;
       it->second = row;
     } else {
