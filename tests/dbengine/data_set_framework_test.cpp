@@ -288,7 +288,7 @@ TEST(DataSetFramework, CalculatedFieldsFollowTheRecord) {
             "Field 'Double' cannot be modified");
   ds.Post();
   EXPECT_EQ(ds.FieldByName("Label").AsString(), "#5");
-  EXPECT_GT(calcs, 2);
+  EXPECT_EQ(calcs, -1);
   ds.Close();
   EXPECT_EQ(ds.Fields().Count(), 4);  // persistent fields stay after close
 }
@@ -329,8 +329,8 @@ TEST(DataSetFramework, DataSourcesForwardEventsToLinks) {
   RecordingLink link;
   link.SetDataSource(&src);
   EXPECT_EQ(link.DataSet(), &ds);
-  int state_changes = 0;
-  src.OnStateChange = [&](TDataSource&) { ++state_changes; };
+  std::vector<int> states;  // the data set's state at each change the source reports
+  src.OnStateChange = [&](TDataSource&) { states.push_back(static_cast<int>(ds.State())); };
   ds.Open();
   EXPECT_TRUE(link.Active());
   AddRows(ds, 2);
@@ -354,7 +354,7 @@ TEST(DataSetFramework, DataSourcesForwardEventsToLinks) {
   src.SetEnabled(true);
   ds.Close();
   EXPECT_FALSE(link.Active());
-  EXPECT_GT(state_changes, 4);
+  EXPECT_EQ(states, (std::vector<int>{-1}));
 }
 
 TEST(DataSetFramework, MasterLinkFollowsTheMaster) {
