@@ -32,22 +32,8 @@ namespace {
 using namespace testing_support;
 
 // Field buffers of table M for TDbTableIO.
-struct RowBuffers {
-  explicit RowBuffers(const MRow& r) : id(4), code(7, 0), name(9, 0), num(4) {
-    dbfmt::PutI32(id.data(), r.id);
-    std::memcpy(code.data(), r.code.data(), r.code.size());
-    std::memcpy(name.data(), r.name.data(), r.name.size());
-    dbfmt::PutI32(num.data(), r.num);
-    note.WriteBuffer(r.note.data(), static_cast<int64_t>(r.note.size()));
-    b.Add(id.data(), ftAutoInc, 4);
-    b.Add(code.data(), ftString, 7);
-    b.Add(name.data(), ftString, 9);
-    b.Add(num.data(), ftInteger, 4);
-    b.AddBlob(&note, ftMemo);
-  }
-  std::vector<uint8_t> id, code, name, num;
-  TOptimBlobStream note;
-  TFieldBuffers b;
+struct RowBuffers : FieldValues {
+  explicit RowBuffers(const MRow& r) { Int(r.id, ftAutoInc).Text(r.code, 6).Text(r.name, 8).Int(r.num).Blob(r.note); }
 };
 
 int PositionOf(TDbTableIO& table, int32_t record_id) {
@@ -66,7 +52,7 @@ Outcome Execute(TDbTableIO& table, const Op& op) {
       case OpKind::Refresh: table.LoadRowList(0, true); break;
       case OpKind::Append: {
         RowBuffers b(op.row);
-        table.AppendRecord(b.b, false, [&](int list, int, const TRowRef& row) {
+        table.AppendRecord(b.buffers, false, [&](int list, int, const TRowRef& row) {
           if (list == -1) out.record_id = row.RecordId;
         });
         out.id_value = dbfmt::GetI32(b.id.data());
@@ -87,7 +73,7 @@ Outcome Execute(TDbTableIO& table, const Op& op) {
           table.DeleteRecord(p, false);
         } else {
           RowBuffers b(op.row);
-          table.ModifyRecord(b.b, p, nullptr, false);
+          table.ModifyRecord(b.buffers, p, nullptr, false);
         }
         break;
       }

@@ -25,17 +25,8 @@ TDbSchema ScenarioSchema() {
   return s;
 }
 
-struct Row {
-  Row(int32_t id_value, const std::string& n, const std::string& c) : id(4), name(13, 0), code(9, 0) {
-    dbfmt::PutI32(id.data(), id_value);
-    std::memcpy(name.data(), n.data(), n.size());
-    std::memcpy(code.data(), c.data(), c.size());
-    b.Add(id.data(), ftAutoInc, 4);
-    b.Add(name.data(), ftString, 13);
-    b.Add(code.data(), ftString, 9);
-  }
-  std::vector<uint8_t> id, name, code;
-  TFieldBuffers b;
+struct Row : FieldValues {
+  Row(int32_t id_value, const std::string& n, const std::string& c) { Int(id_value, ftAutoInc).Text(n, 12).Text(c, 8); }
 };
 
 // The Name values of a table in the order of its ByName index, read from the file.
@@ -66,7 +57,7 @@ class ManyOpenersScenario : public ::testing::Test {
     const char* codes[] = {"a", "b", "c", "d"};
     for (int i = 0; i < 4; ++i) {
       Row row(0, names[i], codes[i]);
-      setup->AppendRecord(row.b, false, nullptr);
+      setup->AppendRecord(row.buffers, false, nullptr);
     }
   }
 
@@ -80,11 +71,11 @@ TEST_F(ManyOpenersScenario, ModifiesThatMoveRecordsInTurnKeepTheChain) {
   Opener a(path_, "T"), b(path_, "T");
   {
     Row row(2, "z", "b");  // record 1 ("c") moves to the end
-    a->ModifyRecord(row.b, PhysicalOf(*a, 1), nullptr, false);
+    a->ModifyRecord(row.buffers, PhysicalOf(*a, 1), nullptr, false);
   }
   {
     Row row(3, "a", "c");  // record 2 ("d") moves to the front
-    b->ModifyRecord(row.b, PhysicalOf(*b, 2), nullptr, false);
+    b->ModifyRecord(row.buffers, PhysicalOf(*b, 2), nullptr, false);
   }
   EXPECT_EQ(JoinLines(StructuralProblems(path_)), "");
   Opener fresh(path_, "T");
@@ -94,7 +85,7 @@ TEST_F(ManyOpenersScenario, ModifiesThatMoveRecordsInTurnKeepTheChain) {
   // And A, on its next write, too.
   {
     Row row(0, "c", "e");
-    a->AppendRecord(row.b, false, nullptr);
+    a->AppendRecord(row.buffers, false, nullptr);
   }
   EXPECT_EQ(JoinLines(StructuralProblems(path_)), "");
   Opener again(path_, "T");
@@ -109,13 +100,13 @@ TEST_F(ManyOpenersScenario, AUniqueKeyFreedByAnotherOpenerCanBeTakenAgain) {
   a->DeleteRecord(PhysicalOf(*a, 1), false);
   {
     Row row(0, "x", "b");
-    EXPECT_NO_THROW(b->AppendRecord(row.b, false, nullptr));
+    EXPECT_NO_THROW(b->AppendRecord(row.buffers, false, nullptr));
   }
   // A key that is still taken is still refused, also by an opener that did not see the append.
   {
     Row row(0, "y", "b");
     try {
-      a->AppendRecord(row.b, false, nullptr);
+      a->AppendRecord(row.buffers, false, nullptr);
       ADD_FAILURE() << "a second record with Code 'b' was accepted";
     } catch (const EDatabaseError& e) {
       EXPECT_EQ(std::string(e.what()), "Invalid unique field value 'b'");
@@ -134,7 +125,7 @@ TEST_F(ManyOpenersScenario, AModifyNextToARecordDeletedElsewhereAndOntoAFreedKey
   a->DeleteRecord(PhysicalOf(*a, 1), false);  // "c" / code "b"
   {
     Row row(3, "a", "b");  // record 2 ("d", code "c") takes code "b" and moves to the front
-    EXPECT_NO_THROW(b->ModifyRecord(row.b, PhysicalOf(*b, 2), nullptr, false));
+    EXPECT_NO_THROW(b->ModifyRecord(row.buffers, PhysicalOf(*b, 2), nullptr, false));
   }
   EXPECT_EQ(JoinLines(StructuralProblems(path_)), "");
   Opener fresh(path_, "T");
@@ -148,7 +139,7 @@ TEST_F(ManyOpenersScenario, WritesToARecordDeletedByAnotherOpenerAreRefused) {
   const int stale = PhysicalOf(*b, 1);
   a->DeleteRecord(PhysicalOf(*a, 1), false);
   Row row(2, "q", "q");
-  EXPECT_THROW(b->ModifyRecord(row.b, stale, nullptr, false), EDatabaseError);
+  EXPECT_THROW(b->ModifyRecord(row.buffers, stale, nullptr, false), EDatabaseError);
   EXPECT_EQ(PhysicalOf(*b, 1), -1);
   EXPECT_EQ(JoinLines(StructuralProblems(path_)), "");
   Opener fresh(path_, "T");

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "dbengine/table_io.h"
-#include "dbfile_test_util.h"
+#include "engine_test_support.h"
 #include "platform/stream.h"
 #include "dbengine/db_checker.h"
 
@@ -18,7 +18,7 @@ namespace zq::testing_support {
 struct Opener {
   Opener(const std::string& path, const std::string& table_name, TDbMediumType medium = mtDisk)
       : owner(std::make_unique<FakeOwner>(medium)) {
-    owner->retry_count = 0;  // wait as long as it takes
+    owner->retry_count = 60000;  // wait up to a minute (1 ms a try), then fail rather than hang
     owner->io().Open(path, medium, 0, false, false);
     table = std::make_unique<TDbTableIO>(owner.get());
     table->SetTableName(table_name);
