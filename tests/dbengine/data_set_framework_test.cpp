@@ -354,7 +354,10 @@ TEST(DataSetFramework, DataSourcesForwardEventsToLinks) {
   src.SetEnabled(true);
   ds.Close();
   EXPECT_FALSE(link.Active());
-  EXPECT_EQ(states, (std::vector<int>{-1}));
+  // Browse after the open; insert and browse for each appended row; edit and browse; inactive.
+  using S = TDataSetState;
+  EXPECT_EQ(states, (std::vector<int>{int(S::dsBrowse), int(S::dsInsert), int(S::dsBrowse), int(S::dsInsert),
+                                      int(S::dsBrowse), int(S::dsEdit), int(S::dsBrowse), int(S::dsInactive)}));
 }
 
 TEST(DataSetFramework, MasterLinkFollowsTheMaster) {
