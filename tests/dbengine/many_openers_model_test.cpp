@@ -55,7 +55,7 @@ Outcome Execute(TDbTableIO& table, const Op& op) {
         table.AppendRecord(b.buffers, false, [&](int list, int, const TRowRef& row) {
           if (list == -1) out.record_id = row.RecordId;
         });
-        out.id_value = dbfmt::GetI32(b.id.data());
+        out.id_value = dbfmt::GetI32(b.Bytes(0).data());
         break;
       }
       case OpKind::Modify:
