@@ -46,9 +46,9 @@ TEST(QtFlushTimer, LongIntervalDoesNotTickEarly) {
   timer.SetEnabled(true);
   QCoreApplication::processEvents();
   EXPECT_EQ(ticks, 0);
-  // Armed for the whole interval, not for some shorter one.
+  // Armed for the whole interval, not for some shorter one (a coarse timer may run 5 % late).
   EXPECT_GT(timer.RemainingTime(), 30000);
-  EXPECT_LE(timer.RemainingTime(), 60000);
+  EXPECT_LE(timer.RemainingTime(), 63000);
 }
 
 TEST(QtFlushTimer, FailingFlushIsShownAndTheTimerGoesOn) {
