@@ -169,10 +169,9 @@ TEST_F(ZqpkgTest, EncryptedArchives) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "zqpkg: a.txt: wrong password\n");
   EXPECT_FALSE(fs::exists(P("bad/a.txt")));
-  if (std::system("command -v unzip >/dev/null 2>&1") == 0) {
-    // Info-ZIP takes the password as bytes: "ä" is E4 in code page 1252.
-    EXPECT_EQ(std::system(("unzip -tq -P $(printf 'p\\344ss') " + Quote(P("e.zip")) + " >/dev/null").c_str()), 0);
-  }
+  if (!zq::testing_support::OnPath("unzip")) GTEST_SKIP() << "Info-ZIP unzip is not on PATH: its cross-check did not run";
+  // Info-ZIP takes the password as bytes: "ä" is E4 in code page 1252.
+  EXPECT_EQ(std::system(("unzip -tq -P $(printf 'p\\344ss') " + Quote(P("e.zip")) + " >/dev/null").c_str()), 0);
 }
 
 TEST_F(ZqpkgTest, CharactersOutsideCodePage1252AreRefused) {
@@ -189,7 +188,7 @@ TEST_F(ZqpkgTest, CharactersOutsideCodePage1252AreRefused) {
 
 TEST_F(ZqpkgTest, FailuresAreReportedAndTheRestExtracted) {
   // Built with Python so that the hostile name is really in the archive.
-  if (std::system("command -v python3 >/dev/null 2>&1") != 0) GTEST_SKIP();
+  if (!zq::testing_support::OnPath("python3")) GTEST_SKIP() << "python3 is not on PATH";
   Spit(P("mk.py"), R"(
 import zipfile
 with zipfile.ZipFile('h.zip', 'w', zipfile.ZIP_DEFLATED) as z:
@@ -271,10 +270,8 @@ TEST_F(ZqpkgTest, PeerArchivesNeverCrashOrEscape) {
 
 // The check script finds the peer archives beside the checkout by itself and fails on none.
 TEST_F(ZqpkgTest, PeerCheckScriptFindsTheArchivesOrFails) {
-  const char* source = std::getenv("ZQ_SOURCE_DIR");
-  if (!source || std::system("command -v python3 >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "needs python3 and ZQ_SOURCE_DIR";
-  const std::string script = Quote(std::string(source) + "/tests/zip/peer_zip_check.py");
+  if (!zq::testing_support::OnPath("python3")) GTEST_SKIP() << "python3 is not on PATH";
+  const std::string script = Quote(zq::testing_support::SourceFile("tests/zip/peer_zip_check.py"));
   fs::create_directories(P("no-peers"));
   auto run = [&](const std::string& command) {
     Result r;
