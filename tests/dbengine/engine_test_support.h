@@ -198,6 +198,7 @@ class FieldValues {
   }
   // The stored bytes of the n-th value field added with Int, Text, ... (blobs not counted).
   const std::vector<uint8_t>& Bytes(size_t n) const { return values_.at(n); }
+  std::vector<uint8_t>& Bytes(size_t n) { return values_.at(n); }
 
   TFieldBuffers buffers;
 

@@ -201,17 +201,14 @@ TEST_F(TableIOEdgeTest, ModifyingStringsKeepsIdsOrderAndUnchangedBlobs) {
   auto list0 = table_->RowList(0);
   auto order = Ids(3);
   // The record as a data set holds it: its memo read from the file (not loaded), its name changed.
-  Record r({0, "", 0, std::nullopt});
+  FieldValues r;
+  r.Int(0, ftAutoInc).Text("", 20).Int(0);
   TOptimBlobStream memo(owner_.get());
-  TFieldBuffers read;
-  read.Add(r.id.data(), ftAutoInc, 4);
-  read.Add(r.name.data(), ftString, 21);
-  read.Add(r.num.data(), ftInteger, 4);
-  read.AddBlob(&memo, ftMemo);
-  table_->ReadRecord(read, table_->RowList(0), 0);
+  r.buffers.AddBlob(&memo, ftMemo);
+  table_->ReadRecord(r.buffers, table_->RowList(0), 0);
   const auto renamed = TextValue("bbX", 20);
-  std::copy(renamed.begin(), renamed.end(), r.name.begin());
-  table_->ModifyRecord(read, 0, nullptr, false);
+  std::copy(renamed.begin(), renamed.end(), r.Bytes(1).begin());  // in place, where the buffers point
+  table_->ModifyRecord(r.buffers, 0, nullptr, false);
 
   // The new image and a 24-byte switch note go to the end of the file; the slot points at the
   // image; the old image is zeroed; nothing else changes.
@@ -221,7 +218,7 @@ TEST_F(TableIOEdgeTest, ModifyingStringsKeepsIdsOrderAndUnchangedBlobs) {
   EXPECT_EQ(table_->RowList(0)[0].DataOffset, moved);
   EXPECT_EQ(table_->RowList(0)[0].RecordId, list0[0].RecordId);
   EXPECT_EQ(Ids(3), order);
-  const int32_t slot = I32At(before, kTableHeader + 33) + 4;
+  const int32_t slot = I32At(before, kTableHeader + kHdrFirstSlotBlock) + 4;
   EXPECT_EQ(I32At(after, static_cast<size_t>(slot)), moved);
   for (size_t i = 0; i < before.size(); ++i) {
     if (i >= static_cast<size_t>(slot) && i < static_cast<size_t>(slot) + 4) continue;
