@@ -13,6 +13,9 @@
 #include "dbengine/db_format.h"
 #include "dbengine/field_type.h"
 
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -28,11 +31,8 @@ std::string Slurp(const fs::path& path) {
 class ZqdbRepair : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* bin = std::getenv("ZQ_BINARY_DIR");
-    if (bin != nullptr) tool_ = std::string(bin) + "/tools/zqdb";
-    if (tool_.empty() || ::access(tool_.c_str(), X_OK) != 0) GTEST_SKIP() << "zqdb not built (ZQ_BINARY_DIR)";
-    dir_ = fs::temp_directory_path() / ("zqdb_repair_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
+    tool_ = zq::testing_support::BuiltProgram("tools/zqdb");  // a build dependency of the suite
+    dir_ = temp_.Path();
     db_ = dir_ / "shop.zqc";
     TDbSchema schema;
     schema.EncryptAlgorithm = "Blowfish";
@@ -69,6 +69,7 @@ class ZqdbRepair : public ::testing::Test {
   }
 
   std::string tool_;
+  zq::testing_support::TempDir temp_{"zqdb-repair"};
   fs::path dir_, db_;
 };
 

@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/run_program.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -149,9 +151,7 @@ class ZqdbShellTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ::signal(SIGPIPE, SIG_IGN);  // a shell that died shows as a failed write, not a dead test
-    const char* bin = std::getenv("ZQ_BINARY_DIR");
-    if (bin != nullptr) tool_ = std::string(bin) + "/tools/zqdb";
-    if (tool_.empty() || ::access(tool_.c_str(), X_OK) != 0) GTEST_SKIP() << "zqdb not built (ZQ_BINARY_DIR)";
+    tool_ = zq::testing_support::BuiltProgram("tools/zqdb");  // a build dependency of the suite
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zqdb_shell_test_XXXXXX";
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);

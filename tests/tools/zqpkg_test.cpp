@@ -231,9 +231,7 @@ TEST_F(ZqpkgTest, DamagedArchivesEndInMessages) {
 // empty when neither is there.
 std::string PeerZipDir() {
   if (const char* dir = std::getenv("ZQ_PEER_ZIP_DIR"); dir && *dir) return dir;
-  const char* source = std::getenv("ZQ_SOURCE_DIR");
-  if (!source) return "";
-  return (fs::path(source).parent_path() / "shared" / "peer-zip").string();
+  return (fs::path(zq::testing_support::SourceFile("")).parent_path().parent_path() / "shared" / "peer-zip").string();
 }
 
 // Every peer case must end in an exit status the contract allows, without a crash or a write
