@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "dbengine/db_defs.h"
+#include "dbengine/db_file_io.h"
 #include "dbengine/db_format.h"
 #include "dbengine/field_type.h"
 #include "dbengine/table_io.h"
@@ -395,6 +396,16 @@ struct TDbChecker::Impl {
     }
   }
 };
+
+void TDbFileIOCheckDecoder::DecodeSlot(const uint8_t* stored, uint8_t* plain, int32_t count) {
+  io_.DecodeBufferData(stored, plain, true, count);
+}
+
+void TDbFileIOCheckDecoder::DecodeBlob(const std::vector<uint8_t>& stored, bool decompress, bool decrypt) {
+  TMemoryStream source, destination;
+  source.WriteBuffer(stored.data(), static_cast<int64_t>(stored.size()));
+  io_.DecodeStreamData(source, destination, decompress, decrypt);
+}
 
 TDbChecker::TDbChecker(TStream& stream, TDbCheckDecoder* decoder) : stream_(stream), decoder_(decoder) {}
 

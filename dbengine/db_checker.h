@@ -26,6 +26,8 @@
 
 namespace zq {
 
+class TDbFileIO;
+
 // Turns stored bytes into plain ones for the checks that need values.
 class TDbCheckDecoder {
  public:
@@ -34,6 +36,17 @@ class TDbCheckDecoder {
   virtual void DecodeSlot(const uint8_t* stored, uint8_t* plain, int32_t count) = 0;
   // Decodes a blob's stored bytes; raises a zq::Exception when they do not decode.
   virtual void DecodeBlob(const std::vector<uint8_t>& stored, bool decompress, bool decrypt) = 0;
+};
+
+// The decoder of an open database file: its file layer's own pipeline and password.
+class TDbFileIOCheckDecoder : public TDbCheckDecoder {
+ public:
+  explicit TDbFileIOCheckDecoder(TDbFileIO& io) : io_(io) {}
+  void DecodeSlot(const uint8_t* stored, uint8_t* plain, int32_t count) override;
+  void DecodeBlob(const std::vector<uint8_t>& stored, bool decompress, bool decrypt) override;
+
+ private:
+  TDbFileIO& io_;
 };
 
 class TDbChecker {

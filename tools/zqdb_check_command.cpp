@@ -24,22 +24,6 @@ class CheckOwner : public TDbFileOwner {
   TDbFileIO* io = nullptr;
 };
 
-class FileIODecoder : public TDbCheckDecoder {
- public:
-  explicit FileIODecoder(TDbFileIO& io) : io_(io) {}
-  void DecodeSlot(const uint8_t* stored, uint8_t* plain, int32_t count) override {
-    io_.DecodeBufferData(stored, plain, true, count);
-  }
-  void DecodeBlob(const std::vector<uint8_t>& stored, bool decompress, bool decrypt) override {
-    TMemoryStream source, destination;
-    source.WriteBuffer(stored.data(), static_cast<int64_t>(stored.size()));
-    io_.DecodeStreamData(source, destination, decompress, decrypt);
-  }
-
- private:
-  TDbFileIO& io_;
-};
-
 bool HasHeaderProblem(const std::vector<std::string>& problems) {
   for (const auto& p : problems)
     if (p.rfind("file:", 0) == 0 || p.rfind("signature:", 0) == 0) return true;
@@ -55,7 +39,7 @@ std::vector<std::string> Check(const TOpenArgs& open) {
   // The engine's file layer decodes encrypted slots and compressed or encrypted blobs.
   CheckOwner owner;
   TDbFileIO io(&owner);
-  std::unique_ptr<FileIODecoder> decoder;
+  std::unique_ptr<TDbFileIOCheckDecoder> decoder;
   std::string open_error;
   owner.io = &io;
   try {
@@ -63,10 +47,10 @@ std::vector<std::string> Check(const TOpenArgs& open) {
     if (io.Options().Encrypted()) {
       if (!open.password.empty()) {
         if (!io.CheckPassword(open.password)) throw EDatabaseError("Access denied");
-        decoder = std::make_unique<FileIODecoder>(io);
+        decoder = std::make_unique<TDbFileIOCheckDecoder>(io);
       }
     } else {
-      decoder = std::make_unique<FileIODecoder>(io);
+      decoder = std::make_unique<TDbFileIOCheckDecoder>(io);
     }
   } catch (const EDatabaseError& e) {
     if (e.Message() == "Access denied") throw;

@@ -12,23 +12,6 @@
 
 namespace zq::testing_support {
 
-// The engine's file layer as the check's decoder of processed values.
-class FileIODecoder : public TDbCheckDecoder {
- public:
-  explicit FileIODecoder(TDbFileIO& io) : io_(io) {}
-  void DecodeSlot(const uint8_t* stored, uint8_t* plain, int32_t count) override {
-    io_.DecodeBufferData(stored, plain, true, count);
-  }
-  void DecodeBlob(const std::vector<uint8_t>& stored, bool decompress, bool decrypt) override {
-    TMemoryStream source, destination;
-    source.WriteBuffer(stored.data(), static_cast<int64_t>(stored.size()));
-    io_.DecodeStreamData(source, destination, decompress, decrypt);
-  }
-
- private:
-  TDbFileIO& io_;
-};
-
 // A stream the file layer writes into; the tests read its bytes.
 class MemoryFile {
  public:
@@ -73,7 +56,7 @@ class MemoryFile {
 // Every problem the structural check finds in these bytes (values decoded with the password).
 inline std::vector<std::string> CheckProblems(const std::vector<uint8_t>& bytes, const std::string& password = "") {
   MemoryFile file(bytes, password, true);
-  FileIODecoder decoder(file.io());
+  TDbFileIOCheckDecoder decoder(file.io());
   TMemoryStream copy;
   copy.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
   return TDbChecker(copy, &decoder).Run();
