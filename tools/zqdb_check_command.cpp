@@ -3,26 +3,15 @@
 #include <memory>
 
 #include "dbengine/db_error.h"
-#include "dbengine/db_file_io.h"
-#include "dbengine/db_file_owner.h"
 #include "platform/stream.h"
 #include "dbengine/db_checker.h"
 #include "tools/zqdb_commands.h"
 #include "tools/zqdb_common.h"
+#include "tools/zqdb_file_owner.h"
 
 namespace zq::zqdb {
 
 namespace {
-
-class CheckOwner : public TDbFileOwner {
- public:
-  TDbMediumType MediumType() const override { return mtDisk; }
-  bool Exclusive() const override { return false; }
-  int32_t LockRetryCount() const override { return 20; }
-  int32_t LockWaitTime() const override { return 100; }
-  TDbFileIO* FileIO() override { return io; }
-  TDbFileIO* io = nullptr;
-};
 
 bool HasHeaderProblem(const std::vector<std::string>& problems) {
   for (const auto& p : problems)
@@ -37,11 +26,10 @@ std::vector<std::string> Check(const TOpenArgs& open) {
   TFileStream stream(open.file, FileAccess::Read);
 
   // The engine's file layer decodes encrypted slots and compressed or encrypted blobs.
-  CheckOwner owner;
-  TDbFileIO io(&owner);
+  TDiskFileOwner owner(false);
+  TDbFileIO& io = owner.io;
   std::unique_ptr<TDbFileIOCheckDecoder> decoder;
   std::string open_error;
-  owner.io = &io;
   try {
     io.Open(open.file, mtDisk, 0, true, false);
     if (io.Options().Encrypted()) {

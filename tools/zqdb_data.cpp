@@ -189,6 +189,18 @@ std::string ReadBinaryFile(const std::string& path) {
   return bytes.str();
 }
 
+// Sets the fields of the record being appended or edited and posts it; any failure cancels the
+// change, so the open data set is left browsing.
+void AssignAndPost(TDbTable& t, const std::vector<TAssignment>& assignments) {
+  try {
+    Assign(t, assignments);
+    t.Post();
+  } catch (...) {
+    t.Cancel();
+    throw;
+  }
+}
+
 }  // namespace
 
 TOpenDatabase::TOpenDatabase(TOpenArgs args, bool read_only) : args_(std::move(args)), read_only_(read_only) {}
@@ -305,13 +317,7 @@ ojson Filter(TOpenDatabase& db, const std::string& table, const std::string& exp
 int32_t Append(TOpenDatabase& db, const std::string& table, const std::vector<TAssignment>& assignments) {
   TDbTable& t = db.Table(table);
   t.Append();
-  try {
-    Assign(t, assignments);
-    t.Post();
-  } catch (...) {
-    t.Cancel();
-    throw;
-  }
+  AssignAndPost(t, assignments);
   return RecordIdOf(t);
 }
 
@@ -320,13 +326,7 @@ void Edit(TOpenDatabase& db, const std::string& table, const TRecordChoice& reco
   TDbTable& t = db.Table(table);
   GotoRecord(t, record);
   t.Edit();
-  try {
-    Assign(t, assignments);
-    t.Post();
-  } catch (...) {
-    t.Cancel();
-    throw;
-  }
+  AssignAndPost(t, assignments);
 }
 
 void Delete(TOpenDatabase& db, const std::string& table, const TRecordChoice& record) {

@@ -4,36 +4,20 @@
 #include <filesystem>
 
 #include "dbengine/db_error.h"
-#include "dbengine/db_file_io.h"
-#include "dbengine/db_file_owner.h"
 #include "dbengine/db_repair.h"
 #include "platform/stream.h"
 #include "tools/zqdb_commands.h"
 #include "tools/zqdb_common.h"
+#include "tools/zqdb_file_owner.h"
 
 namespace zq::zqdb {
-
-namespace {
-
-// The repair works on the file alone: an exclusive open fails while any other open exists.
-class RepairOwner : public TDbFileOwner {
- public:
-  TDbMediumType MediumType() const override { return mtDisk; }
-  bool Exclusive() const override { return true; }
-  int32_t LockRetryCount() const override { return 20; }
-  int32_t LockWaitTime() const override { return 100; }
-  TDbFileIO* FileIO() override { return &io; }
-  TDbFileIO io{this};
-};
-
-}  // namespace
 
 std::vector<std::string> Repair(const TOpenArgs& open, bool& clean) {
   if (!FileExists(open.file)) throw EDatabaseError(FormatMessage("Cannot open file %s", {open.file}));
   const std::string backup = open.file + ".bak";
   std::vector<std::string> lines;
   {
-    RepairOwner owner;
+    TDiskFileOwner owner(true);  // the repair works on the file alone: no other open may exist
     owner.io.Open(open.file, mtDisk, 0, false, true);
     if (owner.io.ReadOnly() || owner.io.FileIsReadOnly())
       throw Exception("The file " + open.file + " is read-only; nothing was repaired");
