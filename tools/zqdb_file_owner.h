@@ -15,10 +15,13 @@ class TDiskFileOwner : public TDbFileOwner {
   int32_t LockRetryCount() const override { return 20; }
   int32_t LockWaitTime() const override { return 100; }
   TDbFileIO* FileIO() override { return &io; }
-  TDbFileIO io{this};
 
  private:
+  // Declared before io: the file layer asks its owner for the mode while it is constructed.
   bool exclusive_;
+
+ public:
+  TDbFileIO io{this};
 };
 
 }  // namespace zq::zqdb
