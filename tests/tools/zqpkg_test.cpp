@@ -11,111 +11,67 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void Spit(const std::string& path, const std::string& data) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << data;
-}
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) {
-    if (c == '\'') q += "'\\''";
-    else q += c;
-  }
-  return q + "'";
-}
+using Result = zq::testing_support::ProgramResult;
+using zq::testing_support::ReadFile;
+using zq::testing_support::WriteFile;
 
 class ZqpkgTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    tool_ = zq::testing_support::BuiltProgram("tools/zqpkg");  // a build dependency of the suite
-    char pattern[] = "/tmp/zqpkg-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    if (dir_.empty()) return;
-    std::error_code ec;
-    for (auto& e : fs::recursive_directory_iterator(dir_, ec))
-      fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(dir_, ec);
-  }
-  // Runs zqpkg with the arguments (already quoted where needed).
-  Result Zqpkg(const std::string& args) {
-    Result r;
-    std::string out = dir_ + "/.stdout", err = dir_ + "/.stderr";
-    int status = std::system((Quote(tool_) + " " + args + " >" + Quote(out) + " 2>" + Quote(err)).c_str());
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = Slurp(out);
-    r.err = Slurp(err);
-    return r;
-  }
-  std::string P(const std::string& name) const { return dir_ + "/" + name; }
+  void SetUp() override { tool_ = zq::testing_support::BuiltProgram("tools/zqpkg"); }  // built with the suite
+  Result Zqpkg(const std::vector<std::string>& args) { return zq::testing_support::RunProgram(tool_, args); }
+  std::string P(const std::string& name) const { return dir_.File(name); }
   void MakeSource() {
-    Spit(P("src/a.txt"), "alpha\n");
-    Spit(P("src/sub/b.txt"), std::string(100000, 'b'));
-    Spit(P("src/caf\xC3\xA9.txt"), "accent");
+    WriteFile(P("src/a.txt"), "alpha\n");
+    WriteFile(P("src/sub/b.txt"), std::string(100000, 'b'));
+    WriteFile(P("src/caf\xC3\xA9.txt"), "accent");
     fs::create_directories(P("src/empty"));
   }
-  std::string tool_, dir_;
+  std::string tool_;
+  zq::testing_support::TempDir dir_{"zqpkg"};
 };
 
 TEST_F(ZqpkgTest, UsageErrorsExitTwo) {
-  Result r = Zqpkg("");
+  Result r = Zqpkg({});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("list"), std::string::npos);
-  r = Zqpkg("frobnicate x");
+  r = Zqpkg({"frobnicate", "x"});
   EXPECT_EQ(r.status, 2);
-  r = Zqpkg("list --bogus x.zip");
+  r = Zqpkg({"list", "--bogus", "x.zip"});
   EXPECT_EQ(r.status, 2);
-  r = Zqpkg("extract --overwrite sometimes a.zip out");
+  r = Zqpkg({"extract", "--overwrite", "sometimes", "a.zip", "out"});
   EXPECT_EQ(r.status, 2);
-  r = Zqpkg("--help");
+  r = Zqpkg({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("extract"), std::string::npos);
 }
 
 TEST_F(ZqpkgTest, MissingArchiveIsNotCreated) {
-  Result r = Zqpkg("list " + Quote(P("none.zip")));
+  Result r = Zqpkg({"list", P("none.zip")});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "zqpkg: File \"" + P("none.zip") + "\" not found - Native error: 00012\n");
   EXPECT_FALSE(fs::exists(P("none.zip")));
-  r = Zqpkg("extract " + Quote(P("none.zip")) + " " + Quote(P("out")));
+  r = Zqpkg({"extract", P("none.zip"), P("out")});
   EXPECT_EQ(r.status, 2);
   EXPECT_FALSE(fs::exists(P("none.zip")));
 }
 
 TEST_F(ZqpkgTest, CreateListExtractRoundTrip) {
   MakeSource();
-  ASSERT_EQ(Zqpkg("create " + Quote(P("p.zip")) + " " + Quote(P("src"))).status, 0);
-  Result r = Zqpkg("list --json " + Quote(P("p.zip")));
+  ASSERT_EQ(Zqpkg({"create", P("p.zip"), P("src")}).status, 0);
+  Result r = Zqpkg({"list", "--json", P("p.zip")});
   ASSERT_EQ(r.status, 0) << r.err;
   auto doc = nlohmann::json::parse(r.out);
   // Key order is part of the contract: checked on the raw text.
@@ -136,93 +92,95 @@ TEST_F(ZqpkgTest, CreateListExtractRoundTrip) {
   EXPECT_NE(r.out.find(",\"encrypted\":false,\"flags\":0,\"external_attributes\":32,\"dos_datetime\":"),
             std::string::npos);
 
-  r = Zqpkg("list " + Quote(P("p.zip")));
+  r = Zqpkg({"list", P("p.zip")});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("caf\xC3\xA9.txt"), std::string::npos);
   EXPECT_NE(r.out.find("100000"), std::string::npos);
 
-  r = Zqpkg("extract " + Quote(P("p.zip")) + " " + Quote(P("out")));
+  r = Zqpkg({"extract", P("p.zip"), P("out")});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Slurp(P("out/sub/b.txt")), std::string(100000, 'b'));
-  EXPECT_EQ(Slurp(P("out/caf\xC3\xA9.txt")), "accent");
+  EXPECT_EQ(ReadFile(P("out/sub/b.txt")), std::string(100000, 'b'));
+  EXPECT_EQ(ReadFile(P("out/caf\xC3\xA9.txt")), "accent");
   EXPECT_TRUE(fs::is_directory(P("out/empty")));
 }
 
 TEST_F(ZqpkgTest, MasksExclusionAndRecursion) {
   MakeSource();
-  ASSERT_EQ(Zqpkg("create --store " + Quote(P("p.zip")) + " " + Quote(P("src"))).status, 0);
-  EXPECT_EQ(Zqpkg("extract --mask '*.txt' --exclude 'sub/*' " + Quote(P("p.zip")) + " " + Quote(P("o1"))).status, 0);
+  ASSERT_EQ(Zqpkg({"create", "--store", P("p.zip"), P("src")}).status, 0);
+  EXPECT_EQ(Zqpkg({"extract", "--mask", "*.txt", "--exclude", "sub/*", P("p.zip"), P("o1")}).status, 0);
   EXPECT_TRUE(fs::exists(P("o1/a.txt")));
   EXPECT_FALSE(fs::exists(P("o1/sub/b.txt")));
-  EXPECT_EQ(Zqpkg("extract --no-recurse --mask 'sub/*.txt' " + Quote(P("p.zip")) + " " + Quote(P("o2"))).status, 0);
+  EXPECT_EQ(Zqpkg({"extract", "--no-recurse", "--mask", "sub/*.txt", P("p.zip"), P("o2")}).status, 0);
   EXPECT_TRUE(fs::exists(P("o2/sub/b.txt")));
   EXPECT_FALSE(fs::exists(P("o2/a.txt")));
 }
 
 TEST_F(ZqpkgTest, EncryptedArchives) {
   MakeSource();
-  ASSERT_EQ(Zqpkg("create --password 'p\xC3\xA4ss' " + Quote(P("e.zip")) + " " + Quote(P("src"))).status, 0);
-  Result r = Zqpkg("extract --password 'p\xC3\xA4ss' " + Quote(P("e.zip")) + " " + Quote(P("ok")));
+  ASSERT_EQ(Zqpkg({"create", "--password", "p\xC3\xA4ss", P("e.zip"), P("src")}).status, 0);
+  Result r = Zqpkg({"extract", "--password", "p\xC3\xA4ss", P("e.zip"), P("ok")});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Slurp(P("ok/a.txt")), "alpha\n");
-  r = Zqpkg("extract --password wrong --mask a.txt " + Quote(P("e.zip")) + " " + Quote(P("bad")));
+  EXPECT_EQ(ReadFile(P("ok/a.txt")), "alpha\n");
+  r = Zqpkg({"extract", "--password", "wrong", "--mask", "a.txt", P("e.zip"), P("bad")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "zqpkg: a.txt: wrong password\n");
   EXPECT_FALSE(fs::exists(P("bad/a.txt")));
   if (!zq::testing_support::OnPath("unzip")) GTEST_SKIP() << "Info-ZIP unzip is not on PATH: its cross-check did not run";
   // Info-ZIP takes the password as bytes: "ä" is E4 in code page 1252.
-  EXPECT_EQ(std::system(("unzip -tq -P $(printf 'p\\344ss') " + Quote(P("e.zip")) + " >/dev/null").c_str()), 0);
+  Result peer = zq::testing_support::RunProgram("unzip", {"-tq", "-P", "p\xE4ss", P("e.zip")});
+  EXPECT_EQ(peer.status, 0) << peer.out << peer.err;
 }
 
 TEST_F(ZqpkgTest, CharactersOutsideCodePage1252AreRefused) {
   MakeSource();
-  Spit(P("src2/\xE4\xB8\x96.txt"), "x");
-  Result r = Zqpkg("create " + Quote(P("w.zip")) + " " + Quote(P("src2")));
+  WriteFile(P("src2/\xE4\xB8\x96.txt"), "x");
+  Result r = Zqpkg({"create", P("w.zip"), P("src2")});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("Character U+4E16 cannot be represented in code page 1252"), std::string::npos);
   EXPECT_FALSE(fs::exists(P("w.zip")));
-  ASSERT_EQ(Zqpkg("create " + Quote(P("p.zip")) + " " + Quote(P("src"))).status, 0);
-  r = Zqpkg("extract --mask '\xE4\xB8\x96' " + Quote(P("p.zip")) + " " + Quote(P("o")));
+  ASSERT_EQ(Zqpkg({"create", P("p.zip"), P("src")}).status, 0);
+  r = Zqpkg({"extract", "--mask", "\xE4\xB8\x96", P("p.zip"), P("o")});
   EXPECT_EQ(r.status, 2);
 }
 
 TEST_F(ZqpkgTest, FailuresAreReportedAndTheRestExtracted) {
   // Built with Python so that the hostile name is really in the archive.
   if (!zq::testing_support::OnPath("python3")) GTEST_SKIP() << "python3 is not on PATH";
-  Spit(P("mk.py"), R"(
+  WriteFile(P("mk.py"), R"(
 import zipfile
 with zipfile.ZipFile('h.zip', 'w', zipfile.ZIP_DEFLATED) as z:
     z.writestr('../evil.txt', 'evil')
     z.writestr('good.txt', 'good')
 )");
-  ASSERT_EQ(std::system(("cd " + Quote(dir_) + " && python3 mk.py").c_str()), 0);
-  Result r = Zqpkg("extract " + Quote(P("h.zip")) + " " + Quote(P("out")));
+  Result made = zq::testing_support::RunProgram("python3", {"mk.py"}, {.cwd = dir_.Path()});
+  ASSERT_EQ(made.status, 0) << made.err;
+  Result r = Zqpkg({"extract", P("h.zip"), P("out")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "zqpkg: Cannot create file \"" + P("out") + "/../evil.txt\" - Native error: 00019\n");
   EXPECT_FALSE(fs::exists(P("evil.txt")));
-  EXPECT_EQ(Slurp(P("out/good.txt")), "good");
+  EXPECT_EQ(ReadFile(P("out/good.txt")), "good");
 }
 
 TEST_F(ZqpkgTest, OverwriteOptions) {
   MakeSource();
-  ASSERT_EQ(Zqpkg("create " + Quote(P("p.zip")) + " " + Quote(P("src"))).status, 0);
-  Spit(P("out/a.txt"), "mine");
-  EXPECT_EQ(Zqpkg("extract --overwrite never --mask a.txt " + Quote(P("p.zip")) + " " + Quote(P("out"))).status, 0);
-  EXPECT_EQ(Slurp(P("out/a.txt")), "mine");
-  EXPECT_EQ(Zqpkg("extract --overwrite always --mask a.txt " + Quote(P("p.zip")) + " " + Quote(P("out"))).status, 0);
-  EXPECT_EQ(Slurp(P("out/a.txt")), "alpha\n");
+  ASSERT_EQ(Zqpkg({"create", P("p.zip"), P("src")}).status, 0);
+  WriteFile(P("out/a.txt"), "mine");
+  EXPECT_EQ(Zqpkg({"extract", "--overwrite", "never", "--mask", "a.txt", P("p.zip"), P("out")}).status, 0);
+  EXPECT_EQ(ReadFile(P("out/a.txt")), "mine");
+  EXPECT_EQ(Zqpkg({"extract", "--overwrite", "always", "--mask", "a.txt", P("p.zip"), P("out")}).status, 0);
+  EXPECT_EQ(ReadFile(P("out/a.txt")), "alpha\n");
 }
 
 TEST_F(ZqpkgTest, DamagedArchivesEndInMessages) {
-  Spit(P("zero.zip"), "");
-  Result r = Zqpkg("list " + Quote(P("zero.zip")));
+  WriteFile(P("zero.zip"), "");
+  Result r = Zqpkg({"list", P("zero.zip")});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "zqpkg: Invalid archive file. - Native error: 00035\n");
   MakeSource();
-  ASSERT_EQ(Zqpkg("create " + Quote(P("p.zip")) + " " + Quote(P("src"))).status, 0);
-  std::string bytes = Slurp(P("p.zip"));
-  Spit(P("junk.zip"), bytes + "junk after the end");
-  r = Zqpkg("list --json " + Quote(P("junk.zip")));
+  ASSERT_EQ(Zqpkg({"create", P("p.zip"), P("src")}).status, 0);
+  std::string bytes = ReadFile(P("p.zip"));
+  WriteFile(P("junk.zip"), bytes + "junk after the end");
+  r = Zqpkg({"list", "--json", P("junk.zip")});
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(nlohmann::json::parse(r.out)["rebuilt"].get<bool>());
 }
@@ -250,17 +208,17 @@ TEST_F(ZqpkgTest, PeerArchivesNeverCrashOrEscape) {
       if (entry.path().extension() != ".zip") continue;
       ++seen;
       std::string dest = P("peer/" + name);
-      Result l = Zqpkg("list --json " + Quote(entry.path().string()));
+      Result l = Zqpkg({"list", "--json", entry.path().string()});
       EXPECT_TRUE(l.status == 0 || l.status == 2) << name << ": " << l.err;
       if (l.status == 0) {
         EXPECT_TRUE(nlohmann::json::accept(l.out)) << name;
       }
-      Result x = Zqpkg("extract --password 1234 " + Quote(entry.path().string()) + " " + Quote(dest));
+      Result x = Zqpkg({"extract", "--password", "1234", entry.path().string(), dest});
       EXPECT_TRUE(x.status >= 0 && x.status <= 2) << name << ": " << x.err;
     }
   }
   ASSERT_GT(seen, 0) << "no archive in " << peer;
-  for (const auto& entry : fs::directory_iterator(dir_)) {
+  for (const auto& entry : fs::directory_iterator(dir_.Path())) {
     std::string name = entry.path().filename().string();
     EXPECT_TRUE(name == "peer" || name[0] == '.') << "written outside the destinations: " << name;
   }
@@ -269,33 +227,26 @@ TEST_F(ZqpkgTest, PeerArchivesNeverCrashOrEscape) {
 // The check script finds the peer archives beside the checkout by itself and fails on none.
 TEST_F(ZqpkgTest, PeerCheckScriptFindsTheArchivesOrFails) {
   if (!zq::testing_support::OnPath("python3")) GTEST_SKIP() << "python3 is not on PATH";
-  const std::string script = Quote(zq::testing_support::SourceFile("tests/zip/peer_zip_check.py"));
+  const std::string script = zq::testing_support::SourceFile("tests/zip/peer_zip_check.py");
   fs::create_directories(P("no-peers"));
-  auto run = [&](const std::string& command) {
-    Result r;
-    int status = std::system((command + " >" + Quote(P(".out")) + " 2>" + Quote(P(".err"))).c_str());
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = Slurp(P(".out"));
-    r.err = Slurp(P(".err"));
-    return r;
-  };
-  Result r = run("python3 " + script + " " + Quote(tool_) + " " + Quote(P("no-peers")));
+  using zq::testing_support::RunProgram;
+  Result r = RunProgram("python3", {script, tool_, P("no-peers")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "peer_zip_check.py: no peer archive found in " + P("no-peers") +
                        " (give PEER_DIR or set ZQ_PEER_ZIP_DIR)\n");
-  r = run("ZQ_PEER_ZIP_DIR=" + Quote(P("no-peers")) + " python3 " + script + " " + Quote(tool_));
+  r = RunProgram("python3", {script, tool_}, {.env = {{"ZQ_PEER_ZIP_DIR", P("no-peers")}}});
   EXPECT_EQ(r.status, 1);
 
   const std::string peer = PeerZipDir();
   if (!fs::is_directory(peer)) GTEST_SKIP() << "peer archives not found at '" << peer << "'";
-  r = run("env -u ZQ_PEER_ZIP_DIR python3 " + script + " " + Quote(tool_));
+  r = RunProgram("env", {"-u", "ZQ_PEER_ZIP_DIR", "python3", script, tool_});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("go | test.zip | OK + contents | opens, 2 entries; extract exit 0 | same\n"), std::string::npos)
       << r.out.substr(0, 2000);
 }
 
 TEST_F(ZqpkgTest, HelpNamesTheProgram) {
-  Result r = Zqpkg("--help");
+  Result r = Zqpkg({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("Usage: zqpkg [OPTIONS] SUBCOMMAND"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find(tool_), std::string::npos);
@@ -308,28 +259,28 @@ TEST_F(ZqpkgTest, RebuiltDirectoryIsSaidOnStderr) {
       "zqpkg: the archive's directory is missing or damaged; entries were found by scanning and some may be "
       "missing\n";
   MakeSource();
-  ASSERT_EQ(Zqpkg("create " + Quote(P("p.zip")) + " " + Quote(P("src"))).status, 0);
-  std::string bytes = Slurp(P("p.zip"));
+  ASSERT_EQ(Zqpkg({"create", P("p.zip"), P("src")}).status, 0);
+  std::string bytes = ReadFile(P("p.zip"));
   size_t central = bytes.find("PK\1\2");
   ASSERT_NE(central, std::string::npos);
   size_t last_local = bytes.rfind("PK\3\4", central);
   // The end cut off inside the last entry's data: its directory and part of it are lost.
-  Spit(P("cut.zip"), bytes.substr(0, last_local + 40));
-  Result r = Zqpkg("list " + Quote(P("cut.zip")));
+  WriteFile(P("cut.zip"), bytes.substr(0, last_local + 40));
+  Result r = Zqpkg({"list", P("cut.zip")});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, warning);
-  r = Zqpkg("list --json " + Quote(P("cut.zip")));
+  r = Zqpkg({"list", "--json", P("cut.zip")});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_TRUE(nlohmann::json::parse(r.out)["rebuilt"].get<bool>());
-  r = Zqpkg("extract --mask a.txt " + Quote(P("cut.zip")) + " " + Quote(P("out")));
+  r = Zqpkg({"extract", "--mask", "a.txt", P("cut.zip"), P("out")});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, warning);
-  EXPECT_EQ(Slurp(P("out/a.txt")), "alpha\n");
+  EXPECT_EQ(ReadFile(P("out/a.txt")), "alpha\n");
   // An intact archive says nothing.
-  r = Zqpkg("list " + Quote(P("p.zip")));
+  r = Zqpkg({"list", P("p.zip")});
   EXPECT_EQ(r.err, "");
-  r = Zqpkg("extract " + Quote(P("p.zip")) + " " + Quote(P("whole")));
+  r = Zqpkg({"extract", P("p.zip"), P("whole")});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
 }
@@ -381,13 +332,13 @@ Result RunOnTerminal(const std::string& tool, const std::vector<std::string>& ar
     ADD_FAILURE() << "zqpkg did not end";
   }
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = Slurp(out_file);
+  r.out = ReadFile(out_file);
   return r;
 }
 
 TEST_F(ZqpkgTest, ExtractShowsProgressOnlyOnATerminal) {
   MakeSource();
-  ASSERT_EQ(Zqpkg("create --password pw " + Quote(P("p.zip")) + " " + Quote(P("src"))).status, 0);
+  ASSERT_EQ(Zqpkg({"create", "--password", "pw", P("p.zip"), P("src")}).status, 0);
   // A terminal: one line redrawn with carriage returns, ended by a new line.
   Result r = RunOnTerminal(tool_, {"extract", "--password", "pw", P("p.zip"), P("t1")}, P(".tout"));
   EXPECT_EQ(r.status, 0) << r.err;
@@ -397,7 +348,7 @@ TEST_F(ZqpkgTest, ExtractShowsProgressOnlyOnATerminal) {
   ASSERT_GE(r.err.size(), last.size());
   EXPECT_EQ(r.err.substr(r.err.size() - last.size()), last) << r.err;
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
-  EXPECT_EQ(Slurp(P("t1/sub/b.txt")), std::string(100000, 'b'));
+  EXPECT_EQ(ReadFile(P("t1/sub/b.txt")), std::string(100000, 'b'));
 
   // --quiet: nothing on the terminal.
   r = RunOnTerminal(tool_, {"extract", "--quiet", "--password", "pw", P("p.zip"), P("t2")}, P(".tout"));
@@ -412,16 +363,16 @@ TEST_F(ZqpkgTest, ExtractShowsProgressOnlyOnATerminal) {
 
   // --verbose: every entry on stdout as it is extracted, the failed ones not; nothing else on a
   // stderr that is not a terminal.
-  r = Zqpkg("extract --verbose --password pw " + Quote(P("p.zip")) + " " + Quote(P("t4")));
+  r = Zqpkg({"extract", "--verbose", "--password", "pw", P("p.zip"), P("t4")});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "a.txt\ncaf\xC3\xA9.txt\nempty/\nsub/\nsub/b.txt\n");
   EXPECT_EQ(r.err, "");
   fs::create_directories(P("t5/a.txt/in the way"));
-  r = Zqpkg("extract --verbose --password pw --mask '*.txt' " + Quote(P("p.zip")) + " " + Quote(P("t5")));
+  r = Zqpkg({"extract", "--verbose", "--password", "pw", "--mask", "*.txt", P("p.zip"), P("t5")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "caf\xC3\xA9.txt\nsub/b.txt\n");
   // Without a terminal and without --verbose, extract prints nothing at all.
-  r = Zqpkg("extract --password pw " + Quote(P("p.zip")) + " " + Quote(P("t6")));
+  r = Zqpkg({"extract", "--password", "pw", P("p.zip"), P("t6")});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out + r.err, "");
 }
