@@ -22,12 +22,10 @@
 namespace zq::testing {
 namespace {
 
-using testing_support::OnPath;
 
 class InstallRun : public InstallRunFixture {
  protected:
   void SetUp() override {
-    if (!OnPath("zip")) GTEST_SKIP() << "Info-ZIP zip, which makes the packages here, is not on PATH";
     InstallRunFixture::SetUp();
     TInstallProcedure& p = form->Procedure();
     p.CurrentYear = [this] { return year; };
@@ -42,7 +40,7 @@ class InstallRun : public InstallRunFixture {
     form->Combo_Path->SetPath(target);
   }
 
-  // Builds the package from a folder tree with Info-ZIP zip and the given password.
+  // Builds the package from a folder tree with this build's zqpkg and the given password.
   void MakePackage(const QByteArray& exe, const QString& password = "wexlorb") {
     QString src = root.path() + "/src";
     QDir(src).removeRecursively();
@@ -53,12 +51,11 @@ class InstallRun : public InstallRunFixture {
     QDir().mkpath(src + "/BackUp");
     QString package = cwd + "/" + install::kPackageName;
     QFile::remove(package);
-    QProcess zip;
-    zip.setWorkingDirectory(src);
-    zip.start("zip", {"-q", "-r", "-P", password, package, "Briskal.EXE", "Ex_Data", "scg.zqc", "Files_Export",
-                      "BackUp"});
-    ASSERT_TRUE(zip.waitForFinished(30000));
-    ASSERT_EQ(zip.exitCode(), 0) << zip.readAllStandardError().toStdString();
+    testing_support::ProgramResult made =
+        testing_support::RunProgram(testing_support::BuiltProgram("tools/zqpkg"),
+                                    {"create", "--password", password.toStdString(), QFile::encodeName(package).toStdString(),
+                                     QFile::encodeName(src).toStdString()});
+    ASSERT_EQ(made.status, 0) << made.err;
   }
 
   int year = 2013;
