@@ -4,7 +4,7 @@
 
 #include <QTimer>
 
-#include "dbengine/flush_timer.h"
+#include "dbengine/session/flush_timer.h"
 
 namespace zq {
 

@@ -24,7 +24,7 @@
 #include "ui/message_boxes.h"
 #include "ui/numeric_edit.h"
 #include "ui/text_codec.h"
-#include "dbengine/db_table.h"
+#include "dbengine/dataset/db_table.h"
 #include "zip/zip_archiver.h"
 
 namespace zq {

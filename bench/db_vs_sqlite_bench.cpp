@@ -31,16 +31,16 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/db_creator.h"
-#include "dbengine/db_file_io.h"
-#include "dbengine/db_format.h"
-#include "dbengine/db_table.h"
-#include "dbengine/field.h"
-#include "dbengine/field_buffers.h"
-#include "dbengine/field_type.h"
-#include "dbengine/session.h"
-#include "dbengine/session_list.h"
-#include "dbengine/table_io.h"
+#include "dbengine/storage/db_creator.h"
+#include "dbengine/storage/db_file_io.h"
+#include "dbengine/format/db_format.h"
+#include "dbengine/dataset/db_table.h"
+#include "dbengine/dataset/field.h"
+#include "dbengine/storage/field_buffers.h"
+#include "dbengine/format/field_type.h"
+#include "dbengine/session/session.h"
+#include "dbengine/session/session_list.h"
+#include "dbengine/storage/table_io.h"
 #include "platform/exception.h"
 
 namespace {

@@ -1,7 +1,7 @@
 # Installation of a component that other programs build on: its library in lib/, its public
-# headers under include/zq/ (kept at their place in the tree, so "dbengine/db_table.h" reaches
-# them as it does here), the target zq::<name> of the zq CMake package, and a pkg-config file
-# zq-<name>.pc.
+# headers under include/zq/ (kept at their place in the tree, so "dbengine/dataset/db_table.h"
+# reaches them as it does here), the target zq::<name> of the zq CMake package, and a pkg-config
+# file zq-<name>.pc.
 #
 #   zq_install_component(<target> <name> DESCRIPTION <one line for pkg-config>
 #     HEADERS <the component's public headers, relative to its folder>

@@ -1,9 +1,14 @@
-# One library per layer, built from every .cpp file of the layer's folder (not its subfolders):
-# static, or shared with BUILD_SHARED_LIBS=ON. A layer without code yet is an interface library,
-# so dependants link already. Headers are found from the top of the tree ("dbengine/db_table.h").
+# One library per layer, built from every .cpp file of the layer's folder and of the subfolders
+# named in FOLDERS (a layer whose concerns have folders of their own): static, or shared with
+# BUILD_SHARED_LIBS=ON. A layer without code yet is an interface library, so dependants link
+# already. Headers are found from the top of the tree ("dbengine/dataset/db_table.h").
 function(zq_add_layer target)
-  cmake_parse_arguments(L "" "" "DEPS" ${ARGN})
-  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
+  cmake_parse_arguments(L "" "" "DEPS;FOLDERS" ${ARGN})
+  set(patterns ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
+  foreach(folder IN LISTS L_FOLDERS)
+    list(APPEND patterns ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
+  endforeach()
+  file(GLOB srcs CONFIGURE_DEPENDS ${patterns})
   if(srcs)
     add_library(${target} ${srcs})
     target_include_directories(${target} PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>)

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/database.h"
-#include "dbengine/db_error.h"
-#include "dbengine/db_table.h"
-#include "dbengine/memory_stream_registry.h"
+#include "dbengine/session/database.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/dataset/db_table.h"
+#include "dbengine/storage/memory_stream_registry.h"
 #include "platform/exception.h"
 #include "platform/stream.h"
 

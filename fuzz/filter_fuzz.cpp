@@ -17,11 +17,11 @@
 #include <filesystem>
 #include <memory>
 
-#include "dbengine/date_time.h"
-#include "dbengine/db_creator.h"
-#include "dbengine/db_error.h"
-#include "dbengine/db_table.h"
-#include "dbengine/filter_parser.h"
+#include "dbengine/format/date_time.h"
+#include "dbengine/storage/db_creator.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/dataset/db_table.h"
+#include "dbengine/filter/filter_parser.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/compress_zlib.h"
-#include "dbengine/data_process_mgr.h"
-#include "dbengine/db_error.h"
+#include "dbengine/pipeline/compress_zlib.h"
+#include "dbengine/pipeline/data_process_mgr.h"
+#include "dbengine/format/db_error.h"
 #include "platform/exception.h"
 #include "platform/stream.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/db_creator.h"
+#include "dbengine/storage/db_creator.h"
 #include "tools/zqdb_commands.h"
 #include "tools/zqdb_common.h"
 #include "tools/zqdb_schema.h"

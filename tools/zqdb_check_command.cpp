@@ -2,9 +2,9 @@
 // values when the file opens (and, when encrypted, the password matches).
 #include <memory>
 
-#include "dbengine/db_error.h"
+#include "dbengine/format/db_error.h"
 #include "platform/stream.h"
-#include "dbengine/db_checker.h"
+#include "dbengine/storage/db_checker.h"
 #include "tools/zqdb_commands.h"
 #include "tools/zqdb_common.h"
 #include "tools/zqdb_file_owner.h"

@@ -3,7 +3,7 @@
 #include <array>
 #include <utility>
 
-#include "dbengine/field_type.h"
+#include "dbengine/format/field_type.h"
 #include "platform/codepage.h"
 
 namespace zq::zqdb {

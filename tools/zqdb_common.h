@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "dbengine/db_format.h"
+#include "dbengine/format/db_format.h"
 #include "platform/exception.h"
 
 namespace zq::zqdb {

@@ -2,8 +2,8 @@
 // repair), without a session: on disk, the tool's lock settings, exclusive when asked.
 #pragma once
 
-#include "dbengine/db_file_io.h"
-#include "dbengine/db_file_owner.h"
+#include "dbengine/storage/db_file_io.h"
+#include "dbengine/storage/db_file_owner.h"
 
 namespace zq::zqdb {
 

@@ -3,8 +3,8 @@
 // blob descriptors emptied), prints each change and then checks the result as `zqdb check` does.
 #include <filesystem>
 
-#include "dbengine/db_error.h"
-#include "dbengine/db_repair.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/storage/db_repair.h"
 #include "platform/stream.h"
 #include "tools/zqdb_commands.h"
 #include "tools/zqdb_common.h"

@@ -3,9 +3,9 @@
 #include <initializer_list>
 #include <string>
 
-#include "dbengine/date_time.h"
-#include "dbengine/db_defs.h"
-#include "dbengine/field_type.h"
+#include "dbengine/format/date_time.h"
+#include "dbengine/format/db_defs.h"
+#include "dbengine/format/field_type.h"
 #include "platform/codepage.h"
 #include "tools/zqdb_base64.h"
 #include "tools/zqdb_common.h"

@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "dbengine/db_creator.h"
+#include "dbengine/storage/db_creator.h"
 
 namespace zq::zqdb {
 

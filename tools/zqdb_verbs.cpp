@@ -1,6 +1,6 @@
 #include "tools/zqdb_verbs.h"
 
-#include "dbengine/algo_registry.h"
+#include "dbengine/pipeline/algo_registry.h"
 #include "platform/codepage.h"
 #include "tools/zqdb_common.h"
 

@@ -6,7 +6,7 @@
 #include <QDialog>
 #include <string>
 
-#include "dbengine/login_hook.h"
+#include "dbengine/session/login_hook.h"
 
 class QFrame;
 class QLabel;

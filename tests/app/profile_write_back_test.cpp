@@ -16,11 +16,11 @@
 #include <memory>
 
 #include "app/install_procedure.h"
-#include "dbengine/db_creator.h"
-#include "dbengine/db_error.h"
-#include "dbengine/db_table.h"
-#include "dbengine/field.h"
-#include "dbengine/field_type.h"
+#include "dbengine/storage/db_creator.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/dataset/db_table.h"
+#include "dbengine/dataset/field.h"
+#include "dbengine/format/field_type.h"
 #include "platform/exception.h"
 #include "tests/app/install_run_fixture.h"
 #include "tests/support/run_program.h"

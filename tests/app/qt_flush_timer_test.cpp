@@ -4,8 +4,8 @@
 #include <QTest>
 
 #include "app/qt_flush_timer.h"
-#include "dbengine/database.h"
-#include "dbengine/db_error.h"
+#include "dbengine/session/database.h"
+#include "dbengine/format/db_error.h"
 #include "tests/app/app_test_support.h"
 
 namespace zq::testing {

@@ -5,9 +5,9 @@
 #include <iostream>
 #include <string>
 
-#include "dbengine/db_creator.h"
-#include "dbengine/db_error.h"
-#include "dbengine/db_table.h"
+#include "dbengine/storage/db_creator.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/dataset/db_table.h"
 
 using namespace zq;
 

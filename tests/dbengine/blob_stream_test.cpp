@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "dbengine/db_blob_stream.h"
-#include "dbengine/db_error.h"
+#include "dbengine/dataset/db_blob_stream.h"
+#include "dbengine/format/db_error.h"
 #include "tests/dbengine/data_set_mem.h"
 #include "tests/dbengine/db_table_fixture.h"
 #include "tests/dbengine/dbfile_test_util.h"

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/db_creator.h"
-#include "dbengine/field_type.h"
-#include "dbengine/optim_blob_stream.h"
-#include "dbengine/table_io.h"
+#include "dbengine/storage/db_creator.h"
+#include "dbengine/format/field_type.h"
+#include "dbengine/storage/optim_blob_stream.h"
+#include "dbengine/storage/table_io.h"
 
 namespace zq::testing_support {
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/data_set.h"
-#include "dbengine/data_source.h"
-#include "dbengine/db_error.h"
+#include "dbengine/dataset/data_set.h"
+#include "dbengine/dataset/data_source.h"
+#include "dbengine/format/db_error.h"
 #include "tests/dbengine/data_set_mem.h"
 #include "tests/dbengine/engine_test_support.h"
 

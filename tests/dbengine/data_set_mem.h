@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/data_set.h"
-#include "dbengine/db_error.h"
+#include "dbengine/dataset/data_set.h"
+#include "dbengine/format/db_error.h"
 
 namespace zq::testing {
 

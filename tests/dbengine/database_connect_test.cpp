@@ -6,9 +6,9 @@
 #include <cstring>
 #include <memory>
 
-#include "dbengine/db_file_io.h"
-#include "dbengine/db_table.h"
-#include "dbengine/table_io.h"
+#include "dbengine/storage/db_file_io.h"
+#include "dbengine/dataset/db_table.h"
+#include "dbengine/storage/table_io.h"
 #include "session_test_support.h"
 
 namespace zq {

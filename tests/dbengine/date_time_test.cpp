@@ -1,10 +1,10 @@
-#include "dbengine/date_time.h"
+#include "dbengine/format/date_time.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "dbengine/db_error.h"
+#include "dbengine/format/db_error.h"
 #include "tests/dbengine/engine_test_support.h"
 
 namespace zq {

@@ -1,11 +1,11 @@
-#include "dbengine/db_creator.h"
+#include "dbengine/storage/db_creator.h"
 
 #include <gtest/gtest.h>
 
-#include "dbengine/data_process_mgr.h"
-#include "dbengine/date_time.h"
-#include "dbengine/db_error.h"
-#include "dbengine/memory_stream_registry.h"
+#include "dbengine/pipeline/data_process_mgr.h"
+#include "dbengine/format/date_time.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/storage/memory_stream_registry.h"
 #include "engine_test_support.h"
 
 namespace zq {

@@ -1,4 +1,4 @@
-#include "dbengine/db_file_io.h"
+#include "dbengine/storage/db_file_io.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -9,9 +9,9 @@
 #include <random>
 #include <tuple>
 
-#include "dbengine/db_error.h"
-#include "dbengine/db_file_stream.h"
-#include "dbengine/memory_stream_registry.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/storage/db_file_stream.h"
+#include "dbengine/storage/memory_stream_registry.h"
 #include "engine_test_support.h"
 #include "tests/support/run_program.h"
 

@@ -1,8 +1,8 @@
-#include "dbengine/db_format.h"
+#include "dbengine/format/db_format.h"
 
 #include <gtest/gtest.h>
 
-#include "dbengine/field_type.h"
+#include "dbengine/format/field_type.h"
 
 namespace zq {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/db_checker.h"
-#include "dbengine/memory_stream_registry.h"
+#include "dbengine/storage/db_checker.h"
+#include "dbengine/storage/memory_stream_registry.h"
 #include "dbfile_test_util.h"
 
 namespace zq::testing_support {

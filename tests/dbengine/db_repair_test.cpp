@@ -7,7 +7,7 @@
 #include <map>
 
 #include "db_memory_file.h"
-#include "dbengine/db_repair.h"
+#include "dbengine/storage/db_repair.h"
 
 namespace zq {
 namespace {

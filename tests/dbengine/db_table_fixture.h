@@ -6,10 +6,10 @@
 
 #include <string>
 
-#include "dbengine/db_creator.h"
-#include "dbengine/db_table.h"
-#include "dbengine/session.h"
-#include "dbengine/session_list.h"
+#include "dbengine/storage/db_creator.h"
+#include "dbengine/dataset/db_table.h"
+#include "dbengine/session/session.h"
+#include "dbengine/session/session_list.h"
 #include "platform/exception.h"
 #include "tests/dbengine/engine_test_support.h"
 

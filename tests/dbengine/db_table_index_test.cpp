@@ -2,9 +2,9 @@
 // from a master, filters, deletes and unique keys.
 #include <gtest/gtest.h>
 
-#include "dbengine/data_source.h"
-#include "dbengine/db_error.h"
-#include "dbengine/table_io.h"
+#include "dbengine/dataset/data_source.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/storage/table_io.h"
 #include "tests/dbengine/db_table_fixture.h"
 
 namespace zq {

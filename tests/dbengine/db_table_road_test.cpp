@@ -4,9 +4,9 @@
 #include <cctype>
 #include <cmath>
 
-#include "dbengine/database.h"
-#include "dbengine/date_time.h"
-#include "dbengine/db_error.h"
+#include "dbengine/session/database.h"
+#include "dbengine/format/date_time.h"
+#include "dbengine/format/db_error.h"
 #include "tests/dbengine/db_table_fixture.h"
 
 namespace zq {

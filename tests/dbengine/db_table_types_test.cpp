@@ -2,7 +2,7 @@
 // the file; key searches in set-key state.
 #include <gtest/gtest.h>
 
-#include "dbengine/db_error.h"
+#include "dbengine/format/db_error.h"
 #include "tests/dbengine/db_table_fixture.h"
 
 namespace zq {

@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/db_creator.h"
-#include "dbengine/db_error.h"
-#include "dbengine/db_file_io.h"
-#include "dbengine/db_file_owner.h"
-#include "dbengine/field_type.h"
-#include "dbengine/memory_stream_registry.h"
-#include "dbengine/optim_blob_stream.h"
-#include "dbengine/table_io.h"
+#include "dbengine/storage/db_creator.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/storage/db_file_io.h"
+#include "dbengine/storage/db_file_owner.h"
+#include "dbengine/format/field_type.h"
+#include "dbengine/storage/memory_stream_registry.h"
+#include "dbengine/storage/optim_blob_stream.h"
+#include "dbengine/storage/table_io.h"
 #include "db_memory_file.h"
 
 namespace zq {

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "dbengine/date_time.h"
-#include "dbengine/db_error.h"
+#include "dbengine/format/date_time.h"
+#include "dbengine/format/db_error.h"
 #include "tests/dbengine/data_set_mem.h"
 #include "tests/dbengine/engine_test_support.h"
 

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "dbengine/filter_date_text.h"
+#include "dbengine/filter/filter_date_text.h"
 
 namespace zq {
 namespace {

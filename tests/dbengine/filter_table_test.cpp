@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "db_table_fixture.h"
-#include "dbengine/date_time.h"
+#include "dbengine/format/date_time.h"
 
 namespace zq {
 namespace {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/date_time.h"
-#include "dbengine/db_error.h"
-#include "dbengine/filter_parser.h"
+#include "dbengine/format/date_time.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/filter/filter_parser.h"
 #include "tests/dbengine/engine_test_support.h"
 
 namespace zq::testing {

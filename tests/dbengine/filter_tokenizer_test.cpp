@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "dbengine/db_error.h"
-#include "dbengine/syntax_parser.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/filter/syntax_parser.h"
 #include "tests/dbengine/engine_test_support.h"
 
 namespace zq {

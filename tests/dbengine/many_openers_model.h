@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/db_creator.h"
-#include "dbengine/field_type.h"
+#include "dbengine/storage/db_creator.h"
+#include "dbengine/format/field_type.h"
 
 namespace zq::testing_support {
 

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/db_error.h"
+#include "dbengine/format/db_error.h"
 #include "db_table_fixture.h"
-#include "dbengine/db_table.h"
-#include "dbengine/session.h"
+#include "dbengine/dataset/db_table.h"
+#include "dbengine/session/session.h"
 #include "many_openers_model.h"
 #include "many_openers_support.h"
 #include "platform/exception.h"

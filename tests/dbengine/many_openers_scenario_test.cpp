@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/db_error.h"
+#include "dbengine/format/db_error.h"
 #include "many_openers_support.h"
 
 namespace zq {

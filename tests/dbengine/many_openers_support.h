@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/table_io.h"
+#include "dbengine/storage/table_io.h"
 #include "engine_test_support.h"
 #include "platform/stream.h"
-#include "dbengine/db_checker.h"
+#include "dbengine/storage/db_checker.h"
 
 namespace zq::testing_support {
 

@@ -1,9 +1,9 @@
-#include "dbengine/optim_blob_stream.h"
+#include "dbengine/storage/optim_blob_stream.h"
 
 #include <gtest/gtest.h>
 
-#include "dbengine/db_error.h"
-#include "dbengine/memory_stream_registry.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/storage/memory_stream_registry.h"
 #include "engine_test_support.h"
 
 namespace zq {

@@ -9,14 +9,14 @@
 #include <utility>
 #include <vector>
 
-#include "dbengine/algo_registry.h"
-#include "dbengine/compress_zlib.h"
+#include "dbengine/pipeline/algo_registry.h"
+#include "dbengine/pipeline/compress_zlib.h"
 #include "dbengine/crypto/encrypt_exception.h"
-#include "dbengine/data_process_mgr.h"
-#include "dbengine/db_error.h"
-#include "dbengine/db_file_io.h"
-#include "dbengine/encrypt_algo.h"
-#include "dbengine/pipeline_progress.h"
+#include "dbengine/pipeline/data_process_mgr.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/storage/db_file_io.h"
+#include "dbengine/pipeline/encrypt_algo.h"
+#include "dbengine/pipeline/pipeline_progress.h"
 #include "tests/dbengine/engine_test_support.h"
 
 namespace zq {

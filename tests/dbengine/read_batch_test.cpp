@@ -6,8 +6,8 @@
 
 #include <random>
 
-#include "dbengine/db_error.h"
-#include "dbengine/table_io.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/storage/table_io.h"
 #include "db_table_fixture.h"
 #include "engine_test_support.h"
 

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/database.h"
-#include "dbengine/db_creator.h"
-#include "dbengine/db_error.h"
-#include "dbengine/field_type.h"
-#include "dbengine/login_hook.h"
-#include "dbengine/session.h"
-#include "dbengine/session_list.h"
+#include "dbengine/session/database.h"
+#include "dbengine/storage/db_creator.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/format/field_type.h"
+#include "dbengine/session/login_hook.h"
+#include "dbengine/session/session.h"
+#include "dbengine/session/session_list.h"
 #include "tests/dbengine/engine_test_support.h"
 
 namespace zq::session_test {

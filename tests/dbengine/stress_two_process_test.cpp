@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/db_creator.h"
-#include "dbengine/db_error.h"
-#include "dbengine/db_file_io.h"
-#include "dbengine/db_file_owner.h"
-#include "dbengine/field_type.h"
-#include "dbengine/optim_blob_stream.h"
-#include "dbengine/table_io.h"
+#include "dbengine/storage/db_creator.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/storage/db_file_io.h"
+#include "dbengine/storage/db_file_owner.h"
+#include "dbengine/format/field_type.h"
+#include "dbengine/storage/optim_blob_stream.h"
+#include "dbengine/storage/table_io.h"
 #include "tests/dbengine/engine_test_support.h"
 #include "tests/support/run_program.h"
 

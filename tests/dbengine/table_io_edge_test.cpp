@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "dbengine/db_error.h"
-#include "dbengine/memory_stream_registry.h"
-#include "dbengine/table_io.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/storage/memory_stream_registry.h"
+#include "dbengine/storage/table_io.h"
 #include "engine_test_support.h"
 
 namespace zq {

@@ -9,8 +9,8 @@
 #include <map>
 #include <random>
 
-#include "dbengine/db_error.h"
-#include "dbengine/table_io.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/storage/table_io.h"
 #include "engine_test_support.h"
 
 namespace zq {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/db_error.h"
-#include "dbengine/table_io.h"
+#include "dbengine/format/db_error.h"
+#include "dbengine/storage/table_io.h"
 #include "engine_test_support.h"
 
 namespace zq {

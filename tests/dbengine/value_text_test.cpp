@@ -1,10 +1,10 @@
-#include "dbengine/value_text.h"
+#include "dbengine/format/value_text.h"
 
 #include <gtest/gtest.h>
 
-#include "dbengine/date_time.h"
-#include "dbengine/db_format.h"
-#include "dbengine/field_type.h"
+#include "dbengine/format/date_time.h"
+#include "dbengine/format/db_format.h"
+#include "dbengine/format/field_type.h"
 
 namespace zq {
 namespace {

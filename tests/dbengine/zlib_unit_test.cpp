@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
-#include "dbengine/compress_zlib.h"
-#include "dbengine/pipeline_progress.h"
-#include "dbengine/zlib_errors.h"
+#include "dbengine/pipeline/compress_zlib.h"
+#include "dbengine/pipeline/pipeline_progress.h"
+#include "dbengine/pipeline/zlib_errors.h"
 
 namespace zq {
 namespace {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/db_creator.h"
-#include "dbengine/db_format.h"
-#include "dbengine/field_type.h"
+#include "dbengine/storage/db_creator.h"
+#include "dbengine/format/db_format.h"
+#include "dbengine/format/field_type.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 

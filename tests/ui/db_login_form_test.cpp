@@ -11,7 +11,7 @@
 #include <QTimer>
 #include <QtTest/QTest>
 
-#include "dbengine/login_hook.h"
+#include "dbengine/session/login_hook.h"
 #include "tests/ui/qt_wait.h"
 #include "ui/db_login_form.h"
 

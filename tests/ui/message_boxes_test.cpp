@@ -16,7 +16,7 @@
 #include <map>
 #include <memory>
 
-#include "dbengine/db_error.h"
+#include "dbengine/format/db_error.h"
 #include "platform/exception.h"
 #include "ui/application.h"
 

@@ -1,0 +1,90 @@
+// The processing managers that a file access object owns, one for compression and one for
+// encryption. A manager holds the current algorithm object, chosen by registered name, and
+// forwards the stream (and, for encryption, buffer, mode and key) operations to it. Every
+// encryption manager operation ends with Done, so each unit starts again from the vector.
+// Without a current algorithm each operation raises EDatabaseError "General error".
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "dbengine/pipeline/data_process_algo.h"
+#include "platform/stream.h"
+
+namespace zq {
+
+class TDbFileIO;
+class TCompressAlgo;
+class TEncryptAlgo;
+
+class TDataProcessMgr {
+ public:
+  explicit TDataProcessMgr(TDbFileIO* file_io) : file_io_(file_io) {}
+  virtual ~TDataProcessMgr() = default;
+  TDataProcessMgr(const TDataProcessMgr&) = delete;
+  TDataProcessMgr& operator=(const TDataProcessMgr&) = delete;
+
+  // Registry index of name, or -1.
+  virtual int CheckAlgoName(const std::string&) const { return -1; }
+  // Selects the algorithm registered under name; keeps the current object (and its mode, level
+  // and key) when it is already of that class. Unknown names raise the manager's "not found".
+  virtual void SetAlgoName(const std::string& name) = 0;
+  // size -1: the whole source.
+  virtual void EncodeStream(TMemoryStream& source, TMemoryStream& destination, int64_t size);
+  virtual void DecodeStream(TMemoryStream& source, TMemoryStream& destination, int64_t size);
+
+  TDbFileIO* FileIO() const { return file_io_; }
+  TDataProcessAlgo* Algo() const { return algo_.get(); }
+
+ protected:
+  TDataProcessAlgo& CurrentAlgo() const;
+  // Shared part of SetAlgoName over a registry.
+  void SelectAlgo(const class TAlgoRegistry& registry, const std::string& name, const char* not_found);
+
+ private:
+  void ConnectProgress(TDataProcessAlgo& algo);
+  virtual bool IsEncryption() const = 0;
+
+  TDbFileIO* file_io_;
+  std::unique_ptr<TDataProcessAlgo> algo_;
+};
+
+class TCompressMgr : public TDataProcessMgr {
+ public:
+  using TDataProcessMgr::TDataProcessMgr;
+  int CheckAlgoName(const std::string& name) const override;
+  // "Compression algorithm module '%s' not found" for an unregistered name.
+  void SetAlgoName(const std::string& name) override;
+  TCompressAlgo* CompressAlgo() const;
+
+ private:
+  bool IsEncryption() const override { return false; }
+};
+
+class TEncryptMgr : public TDataProcessMgr {
+ public:
+  using TDataProcessMgr::TDataProcessMgr;
+  int CheckAlgoName(const std::string& name) const override;
+  // "Encryption algorithm module '%s' not found" for an unregistered name.
+  void SetAlgoName(const std::string& name) override;
+  void EncodeStream(TMemoryStream& source, TMemoryStream& destination, int64_t size) override;
+  void DecodeStream(TMemoryStream& source, TMemoryStream& destination, int64_t size) override;
+  virtual void EncodeBuffer(const void* source, void* destination, int64_t size);
+  virtual void DecodeBuffer(const void* source, void* destination, int64_t size);
+  void SetMode(uint8_t mode);
+  // Derives the cipher key from the password's bytes.
+  void InitKey(const std::string& password);
+  void Done();
+  TEncryptAlgo* EncryptAlgo() const;
+
+ private:
+  bool IsEncryption() const override { return true; }
+  TEncryptAlgo& Current() const;
+};
+
+// The password check text stored in a database header: the engine's Base64 form of the SHA-0
+// digest of the password's bytes (see dbengine/crypto/digest_text.h).
+std::string PipelinePasswordCheckText(const std::string& password);
+
+}  // namespace zq
