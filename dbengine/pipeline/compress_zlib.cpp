@@ -12,7 +12,7 @@ namespace zq {
 
 namespace {
 
-std::unique_ptr<TDataProcessAlgo> CreateZlib(TDbFileIO* owner) {
+std::unique_ptr<TDataProcessAlgo> CreateZlib(TPipelineOwner* owner) {
   return std::make_unique<TCompAlgo_Zlib>(owner);
 }
 

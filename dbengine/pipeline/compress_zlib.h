@@ -21,7 +21,7 @@ class TCompAlgo_Zlib : public TCompressAlgo {
   static const TDataProcessAlgoClass kClass;
   static constexpr int kBufferSize = 65536;
 
-  explicit TCompAlgo_Zlib(TDbFileIO* owner) : TCompressAlgo(owner) {}
+  explicit TCompAlgo_Zlib(TPipelineOwner* owner) : TCompressAlgo(owner) {}
 
   const TDataProcessAlgoClass& AlgoClass() const override { return kClass; }
   void SetLevel(uint8_t level) override { level_ = level; }

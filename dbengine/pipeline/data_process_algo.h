@@ -1,5 +1,6 @@
 // The algorithm objects of the processing pipeline:
-//   TDataProcessAlgo    base: owner (the file access object) and the encode/decode progress handlers
+//   TDataProcessAlgo    base: the owner (a TPipelineOwner: the file access object) and the
+//                       encode/decode progress handlers
 //   TCompressAlgo       adds the level code (SetLevel does nothing, GetLevel is 1 here)
 //   TEncryptAlgo        adds mode, key and buffer operations; streams are processed in 4096-byte
 //                       chunks through the buffer operations, with progress
@@ -16,21 +17,21 @@
 
 namespace zq {
 
-class TDbFileIO;
+class TPipelineOwner;
 class TDataProcessAlgo;
 
 // The "class" of an algorithm, as the registries hold it: its name and a factory. Two algorithm
 // objects are of the same class exactly when their AlgoClass() is the same object.
 struct TDataProcessAlgoClass {
   const char* ClassName;
-  std::unique_ptr<TDataProcessAlgo> (*Create)(TDbFileIO* owner);
+  std::unique_ptr<TDataProcessAlgo> (*Create)(TPipelineOwner* owner);
 };
 
 class TDataProcessAlgo {
  public:
-  using ProgressHandler = std::function<void(TDbFileIO* owner, int percent)>;
+  using ProgressHandler = std::function<void(TPipelineOwner* owner, int percent)>;
 
-  explicit TDataProcessAlgo(TDbFileIO* owner) : owner_(owner) {}
+  explicit TDataProcessAlgo(TPipelineOwner* owner) : owner_(owner) {}
   virtual ~TDataProcessAlgo() = default;
   TDataProcessAlgo(const TDataProcessAlgo&) = delete;
   TDataProcessAlgo& operator=(const TDataProcessAlgo&) = delete;
@@ -40,7 +41,7 @@ class TDataProcessAlgo {
   virtual void EncodeStream(TMemoryStream& source, TMemoryStream& destination, int64_t size) = 0;
   virtual void DecodeStream(TMemoryStream& source, TMemoryStream& destination, int64_t size) = 0;
 
-  TDbFileIO* Owner() const { return owner_; }
+  TPipelineOwner* Owner() const { return owner_; }
   ProgressHandler OnEncodeProgress;
   ProgressHandler OnDecodeProgress;
 
@@ -53,7 +54,7 @@ class TDataProcessAlgo {
   }
 
  private:
-  TDbFileIO* owner_;
+  TPipelineOwner* owner_;
 };
 
 class TCompressAlgo : public TDataProcessAlgo {

@@ -3,17 +3,16 @@
 #include "dbengine/pipeline/algo_registry.h"
 #include "dbengine/crypto/hash_sha.h"
 #include "dbengine/format/db_error.h"
-#include "dbengine/storage/db_file_io.h"
 #include "dbengine/pipeline/pipeline_progress.h"
 
 namespace zq {
 
 namespace {
 
-// The owner of the file access object receives the progress when it listens for it.
-void Report(TDbFileIO* file_io, TPipelineOperation operation, int percent) {
-  if (file_io == nullptr) return;
-  if (auto* target = dynamic_cast<TPipelineProgressTarget*>(file_io->Owner()))
+// The progress goes to the owner's target when somebody listens for it.
+void Report(TPipelineOwner* owner, TPipelineOperation operation, int percent) {
+  if (owner == nullptr) return;
+  if (TPipelineProgressTarget* target = owner->ProgressTarget())
     target->PipelineProgress(operation, percent);
 }
 
@@ -39,16 +38,16 @@ void TDataProcessMgr::SelectAlgo(const TAlgoRegistry& registry, const std::strin
   const TDataProcessAlgoClass& cls = *registry.At(index).Class;
   if (algo_ && &algo_->AlgoClass() == &cls) return;  // same class: keep its mode, level and key
   algo_.reset();
-  algo_ = cls.Create(file_io_);
-  if (file_io_ != nullptr) ConnectProgress(*algo_);
+  algo_ = cls.Create(owner_);
+  if (owner_ != nullptr) ConnectProgress(*algo_);
 }
 
 void TDataProcessMgr::ConnectProgress(TDataProcessAlgo& algo) {
   const bool encryption = IsEncryption();
-  algo.OnEncodeProgress = [encryption](TDbFileIO* owner, int percent) {
+  algo.OnEncodeProgress = [encryption](TPipelineOwner* owner, int percent) {
     Report(owner, encryption ? TPipelineOperation::Encrypt : TPipelineOperation::Compress, percent);
   };
-  algo.OnDecodeProgress = [encryption](TDbFileIO* owner, int percent) {
+  algo.OnDecodeProgress = [encryption](TPipelineOwner* owner, int percent) {
     Report(owner, encryption ? TPipelineOperation::Decrypt : TPipelineOperation::Uncompress, percent);
   };
 }

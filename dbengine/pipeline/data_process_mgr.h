@@ -1,5 +1,5 @@
 // The processing managers that a file access object owns, one for compression and one for
-// encryption. A manager holds the current algorithm object, chosen by registered name, and
+// encryption (the owner is seen here as the TPipelineOwner it implements). A manager holds the current algorithm object, chosen by registered name, and
 // forwards the stream (and, for encryption, buffer, mode and key) operations to it. Every
 // encryption manager operation ends with Done, so each unit starts again from the vector.
 // Without a current algorithm each operation raises EDatabaseError "General error".
@@ -14,13 +14,13 @@
 
 namespace zq {
 
-class TDbFileIO;
+class TPipelineOwner;
 class TCompressAlgo;
 class TEncryptAlgo;
 
 class TDataProcessMgr {
  public:
-  explicit TDataProcessMgr(TDbFileIO* file_io) : file_io_(file_io) {}
+  explicit TDataProcessMgr(TPipelineOwner* owner) : owner_(owner) {}
   virtual ~TDataProcessMgr() = default;
   TDataProcessMgr(const TDataProcessMgr&) = delete;
   TDataProcessMgr& operator=(const TDataProcessMgr&) = delete;
@@ -34,7 +34,7 @@ class TDataProcessMgr {
   virtual void EncodeStream(TMemoryStream& source, TMemoryStream& destination, int64_t size);
   virtual void DecodeStream(TMemoryStream& source, TMemoryStream& destination, int64_t size);
 
-  TDbFileIO* FileIO() const { return file_io_; }
+  TPipelineOwner* Owner() const { return owner_; }
   TDataProcessAlgo* Algo() const { return algo_.get(); }
 
  protected:
@@ -46,7 +46,7 @@ class TDataProcessMgr {
   void ConnectProgress(TDataProcessAlgo& algo);
   virtual bool IsEncryption() const = 0;
 
-  TDbFileIO* file_io_;
+  TPipelineOwner* owner_;
   std::unique_ptr<TDataProcessAlgo> algo_;
 };
 

@@ -8,7 +8,7 @@ namespace zq {
 
 namespace {
 template <class Algo>
-std::unique_ptr<TDataProcessAlgo> Create(TDbFileIO* owner) {
+std::unique_ptr<TDataProcessAlgo> Create(TPipelineOwner* owner) {
   return std::make_unique<Algo>(owner);
 }
 }  // namespace
@@ -17,10 +17,10 @@ const TDataProcessAlgoClass TEncAlgo_Blowfish::kClass{"TEncAlgo_Blowfish", &Crea
 const TDataProcessAlgoClass TEncAlgo_Twofish::kClass{"TEncAlgo_Twofish", &Create<TEncAlgo_Twofish>};
 const TDataProcessAlgoClass TEncAlgo_Gost::kClass{"TEncAlgo_Gost", &Create<TEncAlgo_Gost>};
 
-TEncAlgo_Blowfish::TEncAlgo_Blowfish(TDbFileIO* owner)
+TEncAlgo_Blowfish::TEncAlgo_Blowfish(TPipelineOwner* owner)
     : TEncAlgo_Base(owner, std::make_unique<TEnc_Blowfish>()) {}
-TEncAlgo_Twofish::TEncAlgo_Twofish(TDbFileIO* owner)
+TEncAlgo_Twofish::TEncAlgo_Twofish(TPipelineOwner* owner)
     : TEncAlgo_Base(owner, std::make_unique<TEnc_Twofish>()) {}
-TEncAlgo_Gost::TEncAlgo_Gost(TDbFileIO* owner) : TEncAlgo_Base(owner, std::make_unique<TEnc_Gost>()) {}
+TEncAlgo_Gost::TEncAlgo_Gost(TPipelineOwner* owner) : TEncAlgo_Base(owner, std::make_unique<TEnc_Gost>()) {}
 
 }  // namespace zq

@@ -26,7 +26,7 @@ class TEncAlgo_Base : public TEncryptAlgo {
   TEncrypt& Cipher() { return *cipher_; }
 
  protected:
-  TEncAlgo_Base(TDbFileIO* owner, std::unique_ptr<TEncrypt> cipher)
+  TEncAlgo_Base(TPipelineOwner* owner, std::unique_ptr<TEncrypt> cipher)
       : TEncryptAlgo(owner), cipher_(std::move(cipher)) {}
 
  private:
@@ -36,21 +36,21 @@ class TEncAlgo_Base : public TEncryptAlgo {
 class TEncAlgo_Blowfish : public TEncAlgo_Base {
  public:
   static const TDataProcessAlgoClass kClass;
-  explicit TEncAlgo_Blowfish(TDbFileIO* owner);
+  explicit TEncAlgo_Blowfish(TPipelineOwner* owner);
   const TDataProcessAlgoClass& AlgoClass() const override { return kClass; }
 };
 
 class TEncAlgo_Twofish : public TEncAlgo_Base {
  public:
   static const TDataProcessAlgoClass kClass;
-  explicit TEncAlgo_Twofish(TDbFileIO* owner);
+  explicit TEncAlgo_Twofish(TPipelineOwner* owner);
   const TDataProcessAlgoClass& AlgoClass() const override { return kClass; }
 };
 
 class TEncAlgo_Gost : public TEncAlgo_Base {
  public:
   static const TDataProcessAlgoClass kClass;
-  explicit TEncAlgo_Gost(TDbFileIO* owner);
+  explicit TEncAlgo_Gost(TPipelineOwner* owner);
   const TDataProcessAlgoClass& AlgoClass() const override { return kClass; }
 };
 

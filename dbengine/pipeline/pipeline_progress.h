@@ -1,6 +1,7 @@
-// The progress seam of the processing pipeline. The algorithm objects report percentages to the
-// owner of their file access object when that owner implements this interface (the database
-// object does, and raises its OnCompressProgress ... OnDecryptProgress events from it).
+// The seams of the processing pipeline toward the layers above it. The managers and algorithm
+// objects belong to a file access object, which they see only as a TPipelineOwner; they report
+// percentages to the progress target it names (the database object that owns the file access
+// object, which raises its OnCompressProgress ... OnDecryptProgress events from them).
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,14 @@ class TPipelineProgressTarget {
  public:
   virtual ~TPipelineProgressTarget() = default;
   virtual void PipelineProgress(TPipelineOperation operation, int percent) = 0;
+};
+
+// The owner of the managers and algorithm objects: the file access object implements it.
+class TPipelineOwner {
+ public:
+  virtual ~TPipelineOwner() = default;
+  // Where progress goes, or nullptr when nobody listens.
+  virtual TPipelineProgressTarget* ProgressTarget() const = 0;
 };
 
 // A progress callback: (sender, percent 0..100).

@@ -36,6 +36,10 @@ TDbFileIO::TDbFileIO(TDbFileOwner* owner)
 
 TDbFileIO::~TDbFileIO() { Close(); }
 
+TPipelineProgressTarget* TDbFileIO::ProgressTarget() const {
+  return dynamic_cast<TPipelineProgressTarget*>(owner_);
+}
+
 void TDbFileIO::RaiseDamaged(const std::string& what) const {
   throw EDatabaseError(FormatMessage("Database file '%s' is damaged: %s", {file_name_, what}));
 }

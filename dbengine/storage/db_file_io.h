@@ -16,6 +16,7 @@
 
 #include "dbengine/storage/db_file_owner.h"
 #include "dbengine/format/db_format.h"
+#include "dbengine/pipeline/pipeline_progress.h"
 #include "platform/clock.h"
 #include "platform/stream.h"
 
@@ -24,11 +25,11 @@ namespace zq {
 class TCompressMgr;
 class TEncryptMgr;
 
-class TDbFileIO {
+class TDbFileIO : public TPipelineOwner {
  public:
   // Records the owner's medium and exclusive flag; creates both managers.
   explicit TDbFileIO(TDbFileOwner* owner);
-  ~TDbFileIO();
+  ~TDbFileIO() override;
   TDbFileIO(const TDbFileIO&) = delete;
   TDbFileIO& operator=(const TDbFileIO&) = delete;
 
@@ -103,6 +104,8 @@ class TDbFileIO {
 
   // State.
   TDbFileOwner* Owner() const { return owner_; }
+  // The owner, when it listens for the pipeline's progress.
+  TPipelineProgressTarget* ProgressTarget() const override;
   const std::string& FileName() const { return file_name_; }
   TDbMediumType MediumType() const { return medium_; }
   bool Exclusive() const { return exclusive_; }

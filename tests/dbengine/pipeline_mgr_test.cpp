@@ -177,8 +177,8 @@ TEST(Managers, EncryptionProgressSequenceBothDirections) {
   e.SetMode(1);
   e.InitKey("pw");
   std::vector<int> enc, dec;
-  e.Algo()->OnEncodeProgress = [&](TDbFileIO*, int p) { enc.push_back(p); };
-  e.Algo()->OnDecodeProgress = [&](TDbFileIO*, int p) { dec.push_back(p); };
+  e.Algo()->OnEncodeProgress = [&](TPipelineOwner*, int p) { enc.push_back(p); };
+  e.Algo()->OnDecodeProgress = [&](TPipelineOwner*, int p) { dec.push_back(p); };
   TMemoryStream src = Stream(Random(10000, 2)), dst, back;
   e.EncodeStream(src, dst, -1);
   dst.SetPosition(0);
@@ -196,10 +196,42 @@ TEST(Managers, ProgressReturnsToZeroOnFailure) {
   TEncryptMgr e(nullptr);
   e.SetAlgoName("Gost");  // no key
   std::vector<int> enc;
-  e.Algo()->OnEncodeProgress = [&](TDbFileIO*, int p) { enc.push_back(p); };
+  e.Algo()->OnEncodeProgress = [&](TPipelineOwner*, int p) { enc.push_back(p); };
   TMemoryStream src = Stream(Random(5000, 3)), dst;
   EXPECT_THROW(e.EncodeStream(src, dst, -1), EEncryptException);
   EXPECT_EQ(enc, (std::vector<int>{0, 0}));
+}
+
+// The pipeline needs nothing of its owner but the progress target: a manager works under any
+// TPipelineOwner, and an owner without a target gets no reports and no failure.
+class TargetOnlyOwner : public TPipelineOwner, public TPipelineProgressTarget {
+ public:
+  TPipelineProgressTarget* ProgressTarget() const override { return listening ? target : nullptr; }
+  void PipelineProgress(TPipelineOperation op, int percent) override { events.emplace_back(op, percent); }
+  bool listening = true;
+  TPipelineProgressTarget* target = this;
+  std::vector<std::pair<TPipelineOperation, int>> events;
+};
+
+TEST(Managers, ProgressGoesToThePipelineOwnersTarget) {
+  TargetOnlyOwner owner;
+  TEncryptMgr e(&owner);
+  e.SetAlgoName("Twofish");
+  e.InitKey("pw");
+  EXPECT_EQ(e.Owner(), &owner);
+  EXPECT_EQ(e.Algo()->Owner(), &owner);
+  TMemoryStream src = Stream(Random(5000, 5)), dst, back;
+  e.EncodeStream(src, dst, -1);
+  using Op = TPipelineOperation;
+  std::vector<std::pair<Op, int>> expected = {{Op::Encrypt, 0}, {Op::Encrypt, 82}, {Op::Encrypt, 100},
+                                              {Op::Encrypt, 0}};
+  EXPECT_EQ(owner.events, expected);
+  owner.events.clear();
+  owner.listening = false;
+  dst.SetPosition(0);
+  e.DecodeStream(dst, back, -1);
+  EXPECT_TRUE(owner.events.empty());
+  EXPECT_EQ(back.Size(), src.Size());
 }
 
 // The owner of a file access object receives the progress of its managers' algorithms.

@@ -181,7 +181,7 @@ TEST(ZlibUnit, DecodeProgressAfterEveryInputPiece) {
   ASSERT_GT(unit.size(), 3u * 65536);
   TCompAlgo_Zlib zlib(nullptr);
   std::vector<int> seen;
-  zlib.OnDecodeProgress = [&](TDbFileIO*, int p) { seen.push_back(p); };
+  zlib.OnDecodeProgress = [&](TPipelineOwner*, int p) { seen.push_back(p); };
   TMemoryStream src = Stream(unit), dst;
   zlib.DecodeStream(src, dst, -1);
   std::vector<int> expected;
@@ -255,7 +255,7 @@ TEST(ZlibUnit, EncodeProgressEachTimeTheOutputBufferIsWritten) {
     SCOPED_TRACE(std::to_string(in.size()) + " bytes");
     TCompAlgo_Zlib zlib(nullptr);
     std::vector<int> seen;
-    zlib.OnEncodeProgress = [&](TDbFileIO*, int p) { seen.push_back(p); };
+    zlib.OnEncodeProgress = [&](TPipelineOwner*, int p) { seen.push_back(p); };
     TMemoryStream src = Stream(in), dst;
     zlib.EncodeStream(src, dst, -1);
     EXPECT_EQ(seen, ModelEncodeProgress(in).reports);
