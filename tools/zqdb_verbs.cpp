@@ -1,6 +1,7 @@
 #include "tools/zqdb_verbs.h"
 
 #include "dbengine/pipeline/algo_registry.h"
+#include "dbengine/session/database.h"
 #include "platform/codepage.h"
 #include "tools/zqdb_common.h"
 
@@ -114,6 +115,8 @@ void AddVerbs(CLI::App& app, TCommand& c, TVerbSet set) {
   } else {
     CLI::App* refresh = verb("refresh", "Read the rows of the open data sets again");
     refresh->add_option("--table", c.table, "Only this table");
+    verb("begin", "Start a bulk group: the following writes hold the file lock until end");
+    verb("end", "End the bulk group: other programs see its writes from now on");
     verb("quit", "End the shell");
   }
 }
@@ -153,6 +156,16 @@ ojson RunVerb(const TCommand& c, TOpenDatabase& db) {
   }
   if (c.verb == "delete") {
     Delete(db, table, RecordChoice(c));
+    return nullptr;
+  }
+  if (c.verb == "begin") {
+    if (db.Database().InBulk()) throw EUsageError("A bulk group is already open; end it first");
+    db.Database().StartBulk();
+    return nullptr;
+  }
+  if (c.verb == "end") {
+    if (!db.Database().InBulk()) throw EUsageError("No bulk group is open");
+    db.Database().EndBulk();
     return nullptr;
   }
   if (c.verb == "refresh") {

@@ -286,6 +286,34 @@ void TDbDatabase::FlushCache() {
   if (file_io_) file_io_->Flush();
 }
 
+void TDbDatabase::StartBulk() {
+  if (!file_io_ || !file_io_->IsOpen()) throw EDatabaseError("Cannot perform this operation on a closed database");
+  file_io_->BeginBulk();
+}
+
+void TDbDatabase::EndBulk() {
+  if (file_io_) file_io_->EndBulk();
+}
+
+bool TDbDatabase::InBulk() const { return file_io_ && file_io_->InBulk(); }
+
+TDbBulkScope::TDbBulkScope(TDbDatabase& database) : database_(&database) { database.StartBulk(); }
+
+TDbBulkScope::~TDbBulkScope() {
+  try {
+    End();
+  } catch (...) {
+    // The table that failed recovers before its next write; the lock is released either way.
+  }
+}
+
+void TDbBulkScope::End() {
+  if (database_ == nullptr) return;
+  TDbDatabase* database = database_;
+  database_ = nullptr;
+  database->EndBulk();
+}
+
 void TDbDatabase::GetTableNames(std::vector<std::string>& names) {
   if (Connected()) file_io_->GetTableNames(names);
 }

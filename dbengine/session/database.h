@@ -95,6 +95,15 @@ class TDbDatabase : public TComponent,
   // Closes the registered data sets, last first.
   void CloseDataSets();
   void FlushCache();
+  // A bulk group: the appends, modifies and deletes of every table of this database between
+  // StartBulk and EndBulk run under one hold of the file lock (other openers wait, bounded by the
+  // session's lock settings, and see the group whole), and their index link and head writes are
+  // written once at the end. The file then holds exactly the bytes the same operations one at a
+  // time leave. Groups nest; only the outermost EndBulk ends one. "Cannot perform this operation
+  // on a closed database" when not connected; EndBulk without a group does nothing.
+  void StartBulk();
+  void EndBulk();
+  bool InBulk() const;
   // Table names in file order when connected; otherwise names is left as it is.
   void GetTableNames(std::vector<std::string>& names);
   // The table I/O object of the named table (ignoring case), or nullptr.
@@ -167,6 +176,21 @@ class TDbDatabase : public TComponent,
   std::string session_name_;
   bool auto_flush_ = false;
   int auto_flush_interval_ = 60000;
+};
+
+// Holds a bulk group of a database for a scope. End() ends it and raises a failure of the held-back
+// writes; leaving the scope otherwise (also by an exception) ends it quietly, and the file then
+// holds what the completed operations of the group wrote.
+class TDbBulkScope {
+ public:
+  explicit TDbBulkScope(TDbDatabase& database);
+  ~TDbBulkScope();
+  TDbBulkScope(const TDbBulkScope&) = delete;
+  TDbBulkScope& operator=(const TDbBulkScope&) = delete;
+  void End();
+
+ private:
+  TDbDatabase* database_;
 };
 
 }  // namespace zq

@@ -278,7 +278,10 @@ std::vector<uint8_t> TDbCreator::Build(const TDbSchema& schema) {
     owner.io = &io;
     io.Open(name, mtMemory, 0, false, false);
     if (!io.CheckPassword(schema.Password)) SchemaError("Invalid password check text", {});
+    // The records of every table in one bulk group: their link writes go out once at the end.
+    io.BeginBulk();
     for (const auto& table : schema.Tables) AppendRecords(io, owner, table);
+    io.EndBulk();
     io.Close();
   }
   return stream.Bytes();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <unordered_set>
 
 #include "dbengine/pipeline/data_process_mgr.h"
@@ -99,6 +100,14 @@ void TDbFileIO::Open(const std::string& file_name, TDbMediumType medium, int32_t
 }
 
 void TDbFileIO::Close() {
+  if (bulk_depth_ > 0) {
+    // The group's held-back writes belong to completed operations: written before the file closes.
+    try {
+      FinishBulkWriters();
+    } catch (...) {
+    }
+    bulk_depth_ = 0;
+  }
   if (lock_depth_ > 0 && stream_ != nullptr && medium_ == mtDisk && own_stream_) {
     UnlockFileRange(static_cast<TFileStream*>(own_stream_.get())->Handle(), kLockOffset, 1);
   }
@@ -164,6 +173,53 @@ void TDbFileIO::Unlock() {
   locked_size_ = -1;
   window_.clear();
   UnlockFileRange(static_cast<TFileStream*>(stream_)->Handle(), kLockOffset + start_offset_, 1);
+}
+
+void TDbFileIO::BeginBulk() {
+  Lock();
+  if (bulk_depth_++ == 0) ++bulk_serial_;
+}
+
+void TDbFileIO::EndBulk() {
+  if (bulk_depth_ == 0) return;
+  if (bulk_depth_ > 1) {
+    --bulk_depth_;
+    Unlock();
+    return;
+  }
+  std::exception_ptr failure;
+  try {
+    FinishBulkWriters();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  bulk_depth_ = 0;
+  Unlock();
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TDbFileIO::JoinBulk(TDbBulkWriter* writer) {
+  if (std::find(bulk_writers_.begin(), bulk_writers_.end(), writer) == bulk_writers_.end())
+    bulk_writers_.push_back(writer);
+}
+
+void TDbFileIO::LeaveBulk(TDbBulkWriter* writer) {
+  bulk_writers_.erase(std::remove(bulk_writers_.begin(), bulk_writers_.end(), writer), bulk_writers_.end());
+}
+
+// Every writer is finished even when one fails; the first failure is raised.
+void TDbFileIO::FinishBulkWriters() {
+  std::vector<TDbBulkWriter*> writers;
+  writers.swap(bulk_writers_);
+  std::exception_ptr failure;
+  for (TDbBulkWriter* writer : writers) {
+    try {
+      writer->FinishBulk();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 void TDbFileIO::BeginReadBatch() {

@@ -25,6 +25,16 @@ namespace zq {
 class TCompressMgr;
 class TEncryptMgr;
 
+// A writer that holds back some of its writes while a bulk group is open (TDbFileIO::BeginBulk)
+// and writes them when the group ends, or earlier when it needs them in the file.
+class TDbBulkWriter {
+ public:
+  virtual void FinishBulk() = 0;
+
+ protected:
+  ~TDbBulkWriter() = default;
+};
+
 class TDbFileIO : public TPipelineOwner {
  public:
   // Records the owner's medium and exclusive flag; creates both managers.
@@ -63,6 +73,19 @@ class TDbFileIO : public TPipelineOwner {
   // object. For scans that read many records in one go; nests like Lock.
   void BeginReadBatch();
   void EndReadBatch();
+
+  // A bulk group holds the lock across many writes of this object; the table layer then trusts
+  // what it verified once in the group and holds back link and head writes until the group ends
+  // (each writer that held something back joins the group and is finished at its end, before
+  // the lock is released). Nests: only the outermost EndBulk ends the group. EndBulk releases the
+  // lock even when a held-back write fails, and raises that failure afterwards.
+  void BeginBulk();
+  void EndBulk();
+  bool InBulk() const { return bulk_depth_ > 0; }
+  // Counts the groups begun, so a writer can tell a group from an earlier one.
+  uint64_t BulkSerial() const { return bulk_serial_; }
+  void JoinBulk(TDbBulkWriter* writer);
+  void LeaveBulk(TDbBulkWriter* writer);
 
   // Fixed blocks.
   void ReadOptionsBlock();
@@ -145,6 +168,10 @@ class TDbFileIO : public TPipelineOwner {
   std::recursive_mutex managers_lock_;
   TClock* clock_ = &SystemClock();
   int lock_depth_ = 0;
+  void FinishBulkWriters();
+  int bulk_depth_ = 0;
+  uint64_t bulk_serial_ = 0;
+  std::vector<TDbBulkWriter*> bulk_writers_;
   // The file size as known while the lock is held (-1: ask the stream). Only this object changes
   // the size then, and its writes keep the figure current.
   int64_t locked_size_ = -1;

@@ -19,17 +19,17 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "dbengine/format/db_defs.h"
-#include "dbengine/storage/db_file_owner.h"
 #include "dbengine/format/db_format.h"
+#include "dbengine/storage/db_file_io.h"
+#include "dbengine/storage/db_file_owner.h"
 #include "dbengine/storage/field_buffers.h"
 #include "platform/stream.h"
 
 namespace zq {
-
-class TDbFileIO;
 
 // Called by AppendRecord with (-1, -1, new row) before any index is updated, then with
 // (index number, insertion position in list index + 1, new row) before the row is inserted there.
@@ -38,7 +38,15 @@ using TIndexCallback = std::function<void(int list, int position, const TRowRef&
 // the record changes place.
 using TMoveCallback = std::function<void(int index, int old_position, int new_position)>;
 
-class TDbTableIO {
+// Bulk groups (TDbFileIO::BeginBulk, TDbDatabase::StartBulk): while a group holds the file lock,
+// no other opener writes, so a write trusts what an earlier write of the group verified (the
+// header, the liveness of records, the neighbours in the chains) instead of reading it again. An
+// append then writes its slot live at once, and holds back the links that lead to it and the
+// index heads until the group ends (or a modify that moves a record needs the chains whole): a
+// program stopped inside the group leaves its records counted and live but missing from the
+// chains, which the load rebuilds from their keys. The file ends byte for byte as the same
+// operations one at a time leave it.
+class TDbTableIO : private TDbBulkWriter {
  public:
   explicit TDbTableIO(TDbFileOwner* owner);
   ~TDbTableIO();
@@ -180,6 +188,20 @@ class TDbTableIO {
   void WriteHeadSlot(int index, int32_t head);
   void WriteDeleted(int32_t record_id, uint8_t deleted);
   void BeginWrite();
+  // Bulk groups: whether this write may trust what an earlier write of the group verified.
+  bool Trusted() const;
+  void EndWriteInBulk();
+  void HoldLink(int index, int32_t record_id, int32_t next, bool whole);
+  void HoldHeadSlot(int index);
+  void WriteHeldBack();
+  void FinishBulk() override;
+  struct THeldLink {
+    int32_t Next = -1;
+    bool Whole = false;  // the record's own link (record ID and next), not only its next
+  };
+  std::unordered_map<uint64_t, THeldLink> held_links_;  // by (index << 32 | record ID)
+  std::vector<int> held_heads_;                        // indexes whose HeadSlot waits
+  uint64_t trusted_bulk_ = 0;                          // the group in which the lists were verified
   // A slot pointer that a modify left torn, corrected in memory by an opener that may not write.
   struct TPendingSwitch {
     int64_t SlotPosition = -1;

@@ -133,10 +133,86 @@ void TDbTableIO::BeginWrite() {
   if (reload_before_write_) {
     reload_before_write_ = false;
     LoadLocked();
-  } else {
+  } else if (!Trusted()) {
     ResolveSwitchNote();
   }
 }
+
+// ---- Bulk groups (see table_io.h).
+
+bool TDbTableIO::Trusted() const {
+  const TDbFileIO& io = FileIO();
+  return io.InBulk() && trusted_bulk_ == io.BulkSerial() && !reload_before_write_;
+}
+
+// A write that completed inside a group: the lists match the file, and stay so until the group ends.
+void TDbTableIO::EndWriteInBulk() {
+  TDbFileIO& io = FileIO();
+  if (!io.InBulk()) return;
+  trusted_bulk_ = io.BulkSerial();
+  if (!held_links_.empty() || !held_heads_.empty()) io.JoinBulk(this);
+}
+
+void TDbTableIO::HoldLink(int index, int32_t record_id, int32_t next, bool whole) {
+  THeldLink& held = held_links_[uint64_t{static_cast<uint32_t>(index)} << 32 | static_cast<uint32_t>(record_id)];
+  held.Next = next;
+  held.Whole = held.Whole || whole;
+}
+
+void TDbTableIO::HoldHeadSlot(int index) {
+  if (std::find(held_heads_.begin(), held_heads_.end(), index) == held_heads_.end()) held_heads_.push_back(index);
+}
+
+// Writes what a group held back. First the own links of the records appended since the last
+// time, which nothing leads to yet, in runs of adjacent links (an append in key order fills its
+// link block from left to right); then the links and heads that lead to them. A program stopped
+// in between leaves chains that miss live records, which the load rebuilds.
+void TDbTableIO::WriteHeldBack() {
+  if (held_links_.empty() && held_heads_.empty()) return;
+  TDbFileIO& io = FileIO();
+  struct TPlaced {
+    int64_t Position;
+    int32_t RecordId, Next;
+  };
+  std::vector<TPlaced> whole, next_only;
+  try {
+    for (const auto& [key, held] : held_links_) {
+      const auto index = static_cast<int>(key >> 32);
+      const auto record_id = static_cast<int32_t>(key & 0xFFFFFFFFu);
+      (held.Whole ? whole : next_only).push_back({LinkPosition(index, record_id), record_id, held.Next});
+    }
+    auto by_position = [](const TPlaced& a, const TPlaced& b) { return a.Position < b.Position; };
+    std::sort(whole.begin(), whole.end(), by_position);
+    std::sort(next_only.begin(), next_only.end(), by_position);
+    std::vector<uint8_t> run;
+    int64_t run_at = 0;
+    for (const TPlaced& link : whole) {
+      if (!run.empty() && link.Position != run_at + static_cast<int64_t>(run.size())) {
+        io.WriteAt(run.data(), run_at, static_cast<int64_t>(run.size()));
+        run.clear();
+      }
+      if (run.empty()) run_at = link.Position;
+      run.resize(run.size() + kLinkSize);
+      TIndexLink{link.RecordId, link.Next}.Write(&run[run.size() - kLinkSize]);
+    }
+    if (!run.empty()) io.WriteAt(run.data(), run_at, static_cast<int64_t>(run.size()));
+    uint8_t raw[4];
+    for (const TPlaced& link : next_only) {
+      PutI32(raw, link.Next);
+      io.WriteAt(raw, link.Position + 4, 4);
+    }
+    for (const int index : held_heads_) WriteHeadSlot(index, header_.HeadSlot(index));
+  } catch (...) {
+    held_links_.clear();
+    held_heads_.clear();
+    reload_before_write_ = true;
+    throw;
+  }
+  held_links_.clear();
+  held_heads_.clear();
+}
+
+void TDbTableIO::FinishBulk() { WriteHeldBack(); }
 
 void TDbTableIO::ResolveSwitchNote() {
   TDbFileIO& io = FileIO();

@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "dbengine/storage/table_io.h"
+#include "tests/dbengine/engine_test_support.h"
 #include "tests/support/run_program.h"
 
 namespace {
@@ -246,9 +248,9 @@ TEST_F(ZqdbShellTest, EveryCommandAnswersOneLineAndTheShellGoesOnAfterErrors) {
   };
   const std::vector<BadLine> bad_lines = {
       {"bogus --table Stock",
-       "Unknown command 'bogus'; the commands are dump, append, edit, delete, filter, check, repair, refresh, quit"},
+       "Unknown command 'bogus'; the commands are dump, append, edit, delete, filter, check, repair, refresh, begin, end, quit"},
       {"create x.db y.json",
-       "Unknown command 'create'; the commands are dump, append, edit, delete, filter, check, repair, refresh, quit"},
+       "Unknown command 'create'; the commands are dump, append, edit, delete, filter, check, repair, refresh, begin, end, quit"},
       {"dump --table Nope", "Table 'Nope' not found"},
       {"append --table Nope Qty=1", "Table 'Nope' not found"},
       {"append --table Stock Nom=x Qty=douze", "'douze' is not a valid integer value for field 'Qty'"},
@@ -390,6 +392,50 @@ TEST_F(ZqdbShellTest, OpeningErrorsAreResultsAndWrongShellArgumentsAreUsageError
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("Usage:"), std::string::npos) << r.err;
   }
+}
+
+// begin/end: the writes between them hold the file lock as one group; another opener waits for
+// it (bounded by its lock settings) and afterwards sees the whole group; the file ends with the
+// bytes that the same commands leave without a group.
+TEST_F(ZqdbShellTest, BeginAndEndHoldOneGroupThatOthersSeeWhole) {
+  const std::string grouped = Create("grouped.db", StockSchema()), single = Create("single.db", StockSchema());
+  ASSERT_EQ(ReadFile(grouped), ReadFile(single));
+  const std::vector<std::string> writes = {
+      "append --table Stock Nom=prune Qty=7", "append --table Stock Nom=kiwi Qty=1",
+      "edit --table Stock --id 0 Nom=abricot", "delete --table Stock --id 1", "append --table Stock Nom=figue Qty=2"};
+  std::unique_ptr<Process> a = Shell(grouped, "a");
+  EXPECT_EQ(Ask(*a, "end"), Error("No bulk group is open"));
+  EXPECT_EQ(Ask(*a, "begin"), Ok(nullptr));
+  EXPECT_EQ(Ask(*a, "begin"), Error("A bulk group is already open; end it first"));
+  std::vector<std::string> replies;
+  for (const std::string& line : writes) replies.push_back(Ask(*a, line));
+  {
+    zq::testing_support::FakeOwner other;
+    zq::testing_support::CountingClock clock;
+    other.retry_count = 2;
+    other.io().SetClock(&clock);
+    other.io().Open(grouped, zq::mtDisk, 0, true, false);
+    zq::TDbTableIO table(&other);
+    table.SetTableName("Stock");
+    EXPECT_EQ(zq::testing_support::ErrorOf([&] { table.Open(); }), "Wait for unlock time out");
+    EXPECT_EQ(clock.sleeps, 2);
+    other.io().Close();
+  }
+  EXPECT_EQ(Ask(*a, "end"), Ok(nullptr));
+  const ojson expected = ojson::array({Rec(0, 1, "abricot", 3), Rec(2, 3, "prune", 7), Rec(3, 4, "kiwi", 1),
+                                       Rec(4, 5, "figue", 2)});
+  Result dump = Run({"dump", "--table", "Stock", "--index", "ByNom", grouped});
+  ASSERT_EQ(dump.status, 0) << dump.err;
+  ojson by_nom = expected;
+  std::sort(by_nom.begin(), by_nom.end(), [](const ojson& x, const ojson& y) { return x["Nom"] < y["Nom"]; });
+  EXPECT_EQ(ojson::parse(dump.out)["tables"][0]["records"], by_nom);
+  EXPECT_EQ(a->Finish().first, 1);  // the two refused lines
+
+  std::unique_ptr<Process> b = Shell(single, "b");
+  for (size_t k = 0; k < writes.size(); ++k) EXPECT_EQ(Ask(*b, writes[k]), replies[k]) << writes[k];
+  EXPECT_EQ(b->Finish().first, 0);
+  EXPECT_EQ(ReadFile(grouped), ReadFile(single)) << "a group leaves the bytes of the same writes one at a time";
+  EXPECT_EQ(Run({"check", grouped}).status, 0);
 }
 
 // --- two shells on one file --------------------------------------------------------------
