@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "dbengine/storage/row_list.h"
+
 namespace zq {
 
 class TOptimBlobStream;
@@ -66,13 +68,5 @@ class TFieldBuffers {
   std::vector<std::unique_ptr<TFieldBufferItem>> items_;
 };
 
-// A record's place: the offset of its record image and its record ID.
-struct TRowRef {
-  int32_t DataOffset = 0;
-  int32_t RecordId = 0;
-  bool operator==(const TRowRef&) const = default;
-};
-
-using TRowList = std::vector<TRowRef>;
 
 }  // namespace zq

@@ -1084,6 +1084,7 @@ void TDbTableIO::ModifyRecord(TFieldBuffers& buffers, int physical_position, con
   std::vector<std::vector<uint8_t>> stored_values(static_cast<size_t>(count));
   std::vector<std::unique_ptr<TOptimBlobStream>> stored_blobs;
   std::vector<TMove>& plan = moves_;
+  TStoredKey stored_key;
   int32_t d = 0;
   for (int attempt = 0;; ++attempt) {
     if (attempt > 1) RaiseStale();
@@ -1126,7 +1127,8 @@ void TDbTableIO::ModifyRecord(TFieldBuffers& buffers, int physical_position, con
     }
 
     if (!CheckUnique(effective, physical_position)) continue;
-    if (PlanReorder(effective, r, physical_position, plan)) break;
+    ReadStoredKey(r, image, stored_key);
+    if (PlanReorder(effective, stored_key.Buffers, r, physical_position, plan)) break;
   }
 
   // The new image and its new blob areas go to the end of the file, then a switch note; the old
@@ -1228,9 +1230,10 @@ void TDbTableIO::ModifyRecord(TFieldBuffers& buffers, int physical_position, con
   EndWriteInBulk();
 
   slots_[static_cast<size_t>(r)].DataOffset = new_offset;
-  for (auto& list : row_lists_)
-    for (TRowRef& ref : *list)
-      if (ref.RecordId == r) ref.DataOffset = new_offset;
+  RowList(0)[static_cast<size_t>(physical_position)].DataOffset = new_offset;
+  for (int i = 0; i < static_cast<int>(plan.size()); ++i)
+    if (plan[static_cast<size_t>(i)].Old >= 0)
+      RowList(i + 1)[static_cast<size_t>(plan[static_cast<size_t>(i)].Old)].DataOffset = new_offset;
   ApplyReorder(plan, move_callback);
   if (flush) io.Flush();
 }
@@ -1238,10 +1241,12 @@ void TDbTableIO::ModifyRecord(TFieldBuffers& buffers, int physical_position, con
 // For every index, the record's old place o and its new place n in the list without it. Checked in
 // the file: the record follows its predecessor in the chain; when it stays, its successor follows
 // it; when it moves, its new neighbours follow each other.
-bool TDbTableIO::PlanReorder(const TFieldBuffers& buffers, int32_t r, int physical_position, std::vector<TMove>& plan) {
+bool TDbTableIO::PlanReorder(const TFieldBuffers& buffers, const TFieldBuffers& stored_key, int32_t r,
+                             int physical_position, std::vector<TMove>& plan) {
+  (void)physical_position;
   int index_count = index_defs_.Count();
   plan.assign(static_cast<size_t>(index_count), TMove{});
-  for (int i = 0; i < index_count; ++i) plan[static_cast<size_t>(i)].Old = MapPosition(0, physical_position, i + 1);
+  for (int i = 0; i < index_count; ++i) plan[static_cast<size_t>(i)].Old = PositionByKey(stored_key, r, i);
   for (int i = 0; i < index_count; ++i) {
     TMove& move = plan[static_cast<size_t>(i)];
     const int o = move.Old;
@@ -1275,6 +1280,42 @@ bool TDbTableIO::PlanReorder(const TFieldBuffers& buffers, int32_t r, int physic
   return true;
 }
 
+void TDbTableIO::ReadStoredKey(int32_t r, const std::vector<uint8_t>& image, TStoredKey& key) {
+  key.Buffers.Clear();
+  key.Blobs.clear();
+  key.Values.assign(static_cast<size_t>(field_defs_.Count()), {});
+  for (int f = 0; f < field_defs_.Count(); ++f) {
+    const uint8_t type = field_defs_.Item(f).FieldType;
+    if (!IsKeyField(index_defs_, f)) {
+      key.Buffers.AddPlaceholder();
+    } else if (IsBlobType(type)) {
+      key.Blobs.push_back(std::make_unique<TOptimBlobStream>());
+      ReadStoredField(*key.Blobs.back(), r, f);
+      key.Buffers.AddBlob(key.Blobs.back().get(), type);
+    } else {
+      std::vector<uint8_t>& value = key.Values[static_cast<size_t>(f)];
+      value.resize(static_cast<size_t>(slot_widths_[static_cast<size_t>(f)]));
+      FileIO().DecodeBufferData(&image[static_cast<size_t>(field_offsets_[static_cast<size_t>(f)])], value.data(),
+                                FieldIsEncrypted(f), static_cast<int32_t>(value.size()));
+      key.Buffers.Add(value.data(), type, static_cast<int32_t>(value.size()));
+    }
+  }
+}
+
+int TDbTableIO::PositionByKey(const TFieldBuffers& stored_key, int32_t r, int index) {
+  const TRowList& list = RowList(index + 1);
+  int result = 0;
+  const int first = FindKeyBound(stored_key, list, false, 0, result, true, index);
+  // The record stands among the entries with its key, from the first of them on; a list that does
+  // not match the keys (it should not happen) is searched whole.
+  const size_t from = result == 0 ? static_cast<size_t>(first) : 0;
+  for (size_t p = from; p < list.size(); ++p)
+    if (list[p].RecordId == r) return static_cast<int>(p);
+  for (size_t p = 0; p < from; ++p)
+    if (list[p].RecordId == r) return static_cast<int>(p);
+  return -1;
+}
+
 // The row lists follow a modify's moves (the file's chains were rewired by ModifyRecord).
 void TDbTableIO::ApplyReorder(const std::vector<TMove>& plan, const TMoveCallback& move_callback) {
   for (int i = 0; i < static_cast<int>(plan.size()); ++i) {
@@ -1301,19 +1342,32 @@ void TDbTableIO::DeleteRecord(int physical_position, bool flush) {
   }
   TRowList& physical = RowList(0);
   const int32_t r = physical[static_cast<size_t>(physical_position)].RecordId;
+  // The record's places in the indexes, found by its key before it is deleted.
+  std::vector<int>& places = insert_positions_;
+  places.assign(static_cast<size_t>(index_defs_.Count()), -1);
+  if (index_defs_.Count() > 0) {
+    try {
+      image_.resize(static_cast<size_t>(record_size_));
+      io.ReadAt(image_.data(), slots_[static_cast<size_t>(r)].DataOffset, record_size_);
+      TStoredKey key;
+      ReadStoredKey(r, image_, key);
+      for (int i = 0; i < index_defs_.Count(); ++i) places[static_cast<size_t>(i)] = PositionByKey(key.Buffers, r, i);
+    } catch (const EDatabaseError&) {
+      // A key that cannot be read (a damaged blob) does not keep the record from being deleted.
+      for (int i = 0; i < index_defs_.Count(); ++i) {
+        const TRowList& list = RowList(i + 1);
+        for (size_t p = 0; p < list.size(); ++p)
+          if (list[p].RecordId == r) places[static_cast<size_t>(i)] = static_cast<int>(p);
+      }
+    }
+  }
   WriteDeleted(r, 1);
   slots_[static_cast<size_t>(r)].Deleted = 1;
   known_file_size_ = io.FileSize();
   EndWriteInBulk();
-  for (int i = 0; i < index_defs_.Count(); ++i) {
-    TRowList& list = RowList(i + 1);
-    for (size_t p = 0; p < list.size(); ++p)
-      if (list[p].RecordId == r) {
-        list.erase(list.begin() + static_cast<std::ptrdiff_t>(p));
-        break;
-      }
-  }
-  physical.erase(physical.begin() + physical_position);
+  for (int i = 0; i < index_defs_.Count(); ++i)
+    if (places[static_cast<size_t>(i)] >= 0) RowList(i + 1).erase(static_cast<size_t>(places[static_cast<size_t>(i)]));
+  physical.erase(static_cast<size_t>(physical_position));
   if (flush) io.Flush();
 }
 

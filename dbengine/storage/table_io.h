@@ -31,6 +31,8 @@
 
 namespace zq {
 
+class TOptimBlobStream;
+
 // Called by AppendRecord with (-1, -1, new row) before any index is updated, then with
 // (index number, insertion position in list index + 1, new row) before the row is inserted there.
 using TIndexCallback = std::function<void(int list, int position, const TRowRef& row)>;
@@ -173,7 +175,19 @@ class TDbTableIO : private TDbBulkWriter {
     int Old = -1;
     int New = -1;  // in the list without the record
   };
-  bool PlanReorder(const TFieldBuffers& buffers, int32_t record_id, int physical_position, std::vector<TMove>& plan);
+  bool PlanReorder(const TFieldBuffers& buffers, const TFieldBuffers& stored_key, int32_t record_id,
+                   int physical_position, std::vector<TMove>& plan);
+  // The stored values of the key fields of a record (image: its record image), as key buffers
+  // (placeholders for the other fields), held in `values`.
+  struct TStoredKey {
+    TFieldBuffers Buffers;
+    std::vector<std::vector<uint8_t>> Values;
+    std::vector<std::unique_ptr<TOptimBlobStream>> Blobs;
+  };
+  void ReadStoredKey(int32_t record_id, const std::vector<uint8_t>& image, TStoredKey& key);
+  // The position of a record in list index + 1, found by its stored key: a binary search for the
+  // first equal key, then the record among the equal ones. -1 when the list lacks it.
+  int PositionByKey(const TFieldBuffers& stored_key, int32_t record_id, int index);
   void ApplyReorder(const std::vector<TMove>& plan, const TMoveCallback& move_callback);
 
   // Crash recovery and the order of writes (table_recovery.cpp).
