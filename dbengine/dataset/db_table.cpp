@@ -6,6 +6,7 @@
 
 #include "dbengine/dataset/data_source.h"
 #include "dbengine/format/db_error.h"
+#include "dbengine/storage/db_file_io.h"
 #include "dbengine/storage/table_io.h"
 
 namespace zq {
@@ -177,6 +178,8 @@ void TDbTable::InternalInitFieldDefs() {
 }
 
 void TDbTable::InternalClose() {
+  DropReadAhead();
+  read_ahead_.images = {};
   FreeKeyBuffers();
   if (table_io_ && table_io_opened_) table_io_->Close();
   table_io_opened_ = false;
@@ -211,7 +214,54 @@ void TDbTable::ReadRecordData(TRecordBuffer buffer, int row) {
     BuildFieldBuffers(appended_from_, written, TableFieldCount());
     if (table_io_->CopyWrittenValues(written, buffers)) return;
   }
+  if (ReadAhead(buffers, row)) return;
   table_io_->ReadRecord(buffers, *visible_, row);
+}
+
+// A scan (First/Next, Last/Prior, a filter) reads its rows in runs under one hold of the lock each,
+// and serves the rows in between from the images read: a run is one row after a jump or a write
+// and doubles as long as the scan goes on in one direction, up to kMaxRows rows or kMaxBytes bytes.
+// So a loop that edits every row it visits reads no more than it did row by row. The images stand
+// for the file while nothing has been written to it in this process (write stamp) and the table
+// was not reloaded; another process's writes show from the next run on, and all of them after
+// Refresh, which drops the images.
+bool TDbTable::ReadAhead(TFieldBuffers& buffers, int row) {
+  constexpr int kMaxRows = 1024;
+  constexpr int64_t kMaxBytes = 256 * 1024;
+  TDbFileIO* io = BlobFileIO();
+  if (!io || io->MediumType() != mtDisk) return false;
+  TReadAheadRows& ahead = read_ahead_;
+  const int32_t record_id = RowRecordId(row);
+  const auto record_size = static_cast<size_t>(table_io_->RecordSize());
+  const bool current = ahead.write_stamp == io->WriteStamp() && ahead.generation == table_io_->LoadGeneration();
+  const int at = row - ahead.first_row;
+  const int held = static_cast<int>(ahead.record_ids.size());
+  if (!current || at < 0 || at >= held || ahead.record_ids[static_cast<size_t>(at)] != record_id) {
+    // The scan ran off the rows read (forward or back): read twice as many; anything else starts over.
+    const bool continues = current && held > 0 && ((row == ahead.first_row + held && ahead.last_row == row - 1) ||
+                                                    (row == ahead.first_row - 1 && ahead.last_row == row + 1));
+    const bool backward = continues && row < ahead.first_row;
+    const int64_t most = std::clamp<int64_t>(kMaxBytes / std::max<int64_t>(1, table_io_->RecordSize()), 1, kMaxRows);
+    ahead.run = continues ? static_cast<int>(std::min<int64_t>(int64_t{ahead.run} * 2, most)) : 1;
+    const int first = backward ? std::max(0, row - ahead.run + 1) : row;
+    const int count = backward ? row - first + 1 : std::min(ahead.run, RowCount() - row);
+    ahead.record_ids.clear();
+    table_io_->ReadImages(*visible_, first, count, ahead.images, ahead.offsets);
+    for (int i = 0; i < count; ++i) ahead.record_ids.push_back(RowRecordId(first + i));
+    ahead.first_row = first;
+    ahead.write_stamp = io->WriteStamp();
+    ahead.generation = table_io_->LoadGeneration();
+  }
+  const auto index = static_cast<size_t>(row - ahead.first_row);
+  table_io_->DecodeImage(buffers, &ahead.images[index * record_size], ahead.offsets[index]);
+  ahead.last_row = row;
+  return true;
+}
+
+void TDbTable::DropReadAhead() {
+  read_ahead_.record_ids.clear();
+  read_ahead_.last_row = -2;
+  read_ahead_.run = 1;
 }
 
 // ---------------------------------------------------------------- posting
@@ -356,6 +406,7 @@ void TDbTable::WriteThroughTable(const int32_t& keep_id, Write&& write) {
 }
 
 void TDbTable::InternalRefresh() {
+  DropReadAhead();
   const int32_t id = current_row_ >= 0 && current_row_ < RowCount() ? RowRecordId(current_row_) : -1;
   RebuildVisibleRows(true, id);
 }

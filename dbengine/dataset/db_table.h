@@ -5,9 +5,11 @@
 // by scan otherwise) and follows a master data set through a key range.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dbengine/dataset/data_link.h"
 #include "dbengine/dataset/db_buffered_data_set.h"
@@ -84,6 +86,10 @@ class TDbTable : public TDbBufferedDataSet {
  private:
   int ResolveIndex() const;
   int TableFieldCount() const;
+  // Serves a row from the images read ahead, reading the next run of rows when the row is not
+  // among them (see db_table.cpp). False on a database in memory, which is read row by row.
+  bool ReadAhead(TFieldBuffers& buffers, int row);
+  void DropReadAhead();
   // Visible rows := a copy of the current index's row list.
   void LoadVisibleRows(bool reread_slots);
   // The visible rows built again from the table's lists (reread: from the file), narrowed by the
@@ -130,6 +136,22 @@ class TDbTable : public TDbBufferedDataSet {
   bool posting_ = false;
   int32_t appended_record_id_ = -1;
   TRecordBuffer appended_from_ = nullptr;
+
+  // Record images of the visible rows from first_row on, read under one hold of the file lock.
+  // They stand for the file only while no writer of this process has written to it since (the
+  // write stamp) and the table was not reloaded; Refresh drops them, so that other processes'
+  // changes show as they did without them.
+  struct TReadAheadRows {
+    int first_row = 0;
+    std::vector<int32_t> record_ids;
+    std::vector<int32_t> offsets;
+    std::vector<uint8_t> images;
+    uint64_t write_stamp = 0;
+    int64_t generation = -1;
+    int last_row = -2;  // the row read last
+    int run = 1;        // rows to read at the next step of a scan in one direction
+  };
+  TReadAheadRows read_ahead_;
 };
 
 }  // namespace zq

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <unordered_set>
 
 #include "dbengine/pipeline/data_process_mgr.h"
@@ -22,6 +23,21 @@ constexpr int32_t kDefaultLockRetryCount = 20;
 constexpr int32_t kDefaultLockWaitTime = 100;
 // The byte that the file lock covers.
 constexpr int64_t kLockOffset = 1;
+
+// The write count of a file, shared by the file objects of this process that have it open.
+std::shared_ptr<uint64_t> SharedWriteStamp(const TFileStream::TFileId& id) {
+  static std::mutex guard;
+  static std::map<TFileStream::TFileId, std::weak_ptr<uint64_t>> stamps;
+  std::lock_guard lock(guard);
+  std::erase_if(stamps, [](const auto& entry) { return entry.second.expired(); });
+  std::weak_ptr<uint64_t>& slot = stamps[id];
+  std::shared_ptr<uint64_t> stamp = slot.lock();
+  if (!stamp) {
+    stamp = std::make_shared<uint64_t>(0);
+    slot = stamp;
+  }
+  return stamp;
+}
 
 }  // namespace
 
@@ -77,6 +93,7 @@ void TDbFileIO::Open(const std::string& file_name, TDbMediumType medium, int32_t
       FileShare share = exclusive ? FileShare::Exclusive : FileShare::DenyNone;
       own_stream_ = std::make_unique<TDbFileStream>(file_name, access, share, start_offset_);
       stream_ = own_stream_.get();
+      write_stamp_ = SharedWriteStamp(static_cast<TFileStream*>(stream_)->FileId());
     } else {
       if (!TMemoryStreamRegistry::IsValidName(file_name))
         throw EDatabaseError(FormatMessage("Invalid database name '%s'", {file_name}));
@@ -84,6 +101,7 @@ void TDbFileIO::Open(const std::string& file_name, TDbMediumType medium, int32_t
       if (stream == nullptr) throw EDatabaseError(FormatMessage("Invalid database name '%s'", {file_name}));
       CheckSignature(*stream, file_name);
       stream_ = stream;
+      write_stamp_ = std::make_shared<uint64_t>(0);
     }
     if (FileSize() < kFileHeaderSize) RaiseDamaged("file header truncated");
     ReadOptionsBlock();
@@ -117,6 +135,7 @@ void TDbFileIO::Close() {
   window_.clear();
   own_stream_.reset();
   stream_ = nullptr;
+  write_stamp_.reset();
 }
 
 void TDbFileIO::Flush() {
@@ -278,6 +297,7 @@ void TDbFileIO::WriteAt(const void* buffer, int64_t position, int64_t count) {
   if (position < 0 || position + count > INT32_MAX)
     throw EDatabaseError("Database file would exceed the largest size the format can address");
   window_.clear();
+  if (write_stamp_) ++*write_stamp_;
   const int64_t known_size = locked_size_;
   locked_size_ = -1;  // a write that fails part-way leaves the size unknown
   stream_->SetPosition(position);

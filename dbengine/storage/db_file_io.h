@@ -87,6 +87,11 @@ class TDbFileIO : public TPipelineOwner {
   void JoinBulk(TDbBulkWriter* writer);
   void LeaveBulk(TDbBulkWriter* writer);
 
+  // A count of the writes to this file by every file object of this process that has it open
+  // (also under another name): a reader that kept records it read compares it to see whether any
+  // of them may have changed since. Writes by other processes do not count.
+  uint64_t WriteStamp() const { return write_stamp_ ? *write_stamp_ : 0; }
+
   // Fixed blocks.
   void ReadOptionsBlock();
   void ReadDirectory();
@@ -179,6 +184,8 @@ class TDbFileIO : public TPipelineOwner {
   std::vector<uint8_t> window_;  // read-ahead bytes of a read batch, from window_start_
   int64_t window_start_ = 0;
   int64_t last_read_end_ = -1;  // where the previous read of the batch ended
+  // Shared by the file objects of this process that have the same file open.
+  std::shared_ptr<uint64_t> write_stamp_;
 };
 
 }  // namespace zq

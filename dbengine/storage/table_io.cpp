@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "dbengine/format/db_error.h"
 #include "dbengine/storage/db_file_io.h"
@@ -659,22 +660,58 @@ void TDbTableIO::ReadRecord(TFieldBuffers& buffers, const TRowList& list, int po
     throw EDatabaseError(FormatMessage("Record position %s out of range", {std::to_string(position)}));
   TDbFileIO& io = FileIO();
   LockGuard lock(io);
-  TRowRef ref = list[static_cast<size_t>(position)];
-  // A modify moves a record's image: the slot, not a row list copied earlier, says where it is.
-  if (ref.RecordId >= 0 && static_cast<size_t>(ref.RecordId) < slots_.size()) {
-    ref.DataOffset = slots_[static_cast<size_t>(ref.RecordId)].DataOffset;
-    // Another opener's modify may have moved the image since this object last loaded or wrote
-    // (it grew the file): the slot in the file says where it is now.
-    uint8_t raw[kSlotSize];
-    if (io.FileSize() != known_file_size_ && io.TryReadAt(raw, SlotPosition(ref.RecordId), kSlotSize)) {
-      const TRecordSlot now = TRecordSlot::Read(raw);
-      if (now.DataOffset >= kFileHeaderSize && int64_t{now.DataOffset} + record_size_ <= io.FileSize())
-        ref.DataOffset = now.DataOffset;
-    }
+  const int32_t data_offset = ImageOffset(list[static_cast<size_t>(position)]);
+  image_.resize(static_cast<size_t>(record_size_));
+  io.ReadAt(image_.data(), data_offset, record_size_);
+  DecodeImage(buffers, image_.data(), data_offset);
+}
+
+void TDbTableIO::ReadImages(const TRowList& list, int from, int count, std::vector<uint8_t>& images,
+                            std::vector<int32_t>& offsets) {
+  if (from < 0 || count < 0 || static_cast<size_t>(from) + static_cast<size_t>(count) > list.size())
+    throw EDatabaseError(FormatMessage("Record position %s out of range", {std::to_string(from + count)}));
+  // Many rows: the read-ahead window also serves images that lie a little apart.
+  constexpr int kWindowRows = 64;
+  std::optional<ReadBatch> batch;
+  std::optional<LockGuard> lock;
+  if (count >= kWindowRows) batch.emplace(*this);
+  else lock.emplace(FileIO());
+  TDbFileIO& io = FileIO();
+  const auto size = static_cast<size_t>(record_size_);
+  images.resize(static_cast<size_t>(count) * size);
+  offsets.resize(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) offsets[static_cast<size_t>(i)] = ImageOffset(list[static_cast<size_t>(from + i)]);
+  // Images that follow each other in the file are read together.
+  for (int i = 0; i < count;) {
+    int end = i + 1;
+    while (end < count && int64_t{offsets[static_cast<size_t>(end)]} ==
+                              int64_t{offsets[static_cast<size_t>(end) - 1]} + record_size_)
+      ++end;
+    io.ReadAt(&images[static_cast<size_t>(i) * size], offsets[static_cast<size_t>(i)],
+              static_cast<int64_t>(end - i) * record_size_);
+    i = end;
   }
-  std::vector<uint8_t>& image = image_;
-  image.resize(static_cast<size_t>(record_size_));
-  io.ReadAt(image.data(), ref.DataOffset, record_size_);
+}
+
+// Where the record's image is now, under the lock: a row list copied earlier may hold an offset
+// that a modify has since left behind.
+int32_t TDbTableIO::ImageOffset(const TRowRef& ref) {
+  if (ref.RecordId < 0 || static_cast<size_t>(ref.RecordId) >= slots_.size()) return ref.DataOffset;
+  TDbFileIO& io = FileIO();
+  int32_t offset = slots_[static_cast<size_t>(ref.RecordId)].DataOffset;
+  // Another opener's modify may have moved the image since this object last loaded or wrote
+  // (it grew the file): the slot in the file says where it is now.
+  uint8_t raw[kSlotSize];
+  if (io.FileSize() != known_file_size_ && io.TryReadAt(raw, SlotPosition(ref.RecordId), kSlotSize)) {
+    const TRecordSlot now = TRecordSlot::Read(raw);
+    if (now.DataOffset >= kFileHeaderSize && int64_t{now.DataOffset} + record_size_ <= io.FileSize())
+      offset = now.DataOffset;
+  }
+  return offset;
+}
+
+void TDbTableIO::DecodeImage(TFieldBuffers& buffers, const uint8_t* image, int32_t data_offset) {
+  TDbFileIO& io = FileIO();
   std::vector<uint8_t>& slot = slot_;
   int count = std::min(buffers.Count(), field_defs_.Count());
   for (int i = 0; i < count; ++i) {
@@ -683,7 +720,7 @@ void TDbTableIO::ReadRecord(TFieldBuffers& buffers, const TRowList& list, int po
     int32_t offset = field_offsets_[static_cast<size_t>(i)];
     if (IsBlobType(field_defs_.Item(i).FieldType)) {
       if (item.BlobStream())
-        item.BlobStream()->SetSource(int64_t{ref.DataOffset} + offset, FieldIsEncrypted(i), FieldIsCompressed(i));
+        item.BlobStream()->SetSource(int64_t{data_offset} + offset, FieldIsEncrypted(i), FieldIsCompressed(i));
       continue;
     }
     if (!item.Data()) continue;

@@ -103,6 +103,12 @@ class TDbTableIO : private TDbBulkWriter {
   int MapPosition(int from_list, int position, int to_list);
 
   void ReadRecord(TFieldBuffers& buffers, const TRowList& list, int position);
+  // The record images of count rows of list from position from, read under one hold of the lock
+  // (count * RecordSize() bytes), with the offset each was read at; DecodeImage then gives what
+  // ReadRecord gives for that row at the time of the read.
+  void ReadImages(const TRowList& list, int from, int count, std::vector<uint8_t>& images,
+                  std::vector<int32_t>& offsets);
+  void DecodeImage(TFieldBuffers& buffers, const uint8_t* image, int32_t data_offset);
   // Fills `to` with what ReadRecord gives for a record just written from `from` (whose values the
   // write has normalised in place), without reading the file. False, and nothing copied, when the
   // record has blob fields, which only a read binds to their place in the file.
@@ -131,6 +137,7 @@ class TDbTableIO : private TDbBulkWriter {
  private:
   class LockGuard;
   TDbFileIO& FileIO() const;
+  int32_t ImageOffset(const TRowRef& ref);
   void Load();
   void Unload();
   void LoadLocked();
