@@ -225,36 +225,39 @@ void TDbTable::ReadRecordData(TRecordBuffer buffer, int row) {
 // for the file while nothing has been written to it in this process (write stamp) and the table
 // was not reloaded; another process's writes show from the next run on, and all of them after
 // Refresh, which drops the images.
-bool TDbTable::ReadAhead(TFieldBuffers& buffers, int row) {
+bool TDbTable::HoldRow(int row) {
   constexpr int kMaxRows = 1024;
   constexpr int64_t kMaxBytes = 256 * 1024;
   TDbFileIO* io = BlobFileIO();
   if (!io || io->MediumType() != mtDisk) return false;
   TReadAheadRows& ahead = read_ahead_;
-  const int32_t record_id = RowRecordId(row);
-  const auto record_size = static_cast<size_t>(table_io_->RecordSize());
   const bool current = ahead.write_stamp == io->WriteStamp() && ahead.generation == table_io_->LoadGeneration();
   const int at = row - ahead.first_row;
   const int held = static_cast<int>(ahead.record_ids.size());
-  if (!current || at < 0 || at >= held || ahead.record_ids[static_cast<size_t>(at)] != record_id) {
-    // The scan ran off the rows read (forward or back): read twice as many; anything else starts over.
-    const bool continues = current && held > 0 && ((row == ahead.first_row + held && ahead.last_row == row - 1) ||
-                                                    (row == ahead.first_row - 1 && ahead.last_row == row + 1));
-    const bool backward = continues && row < ahead.first_row;
-    const int64_t most = std::clamp<int64_t>(kMaxBytes / std::max<int64_t>(1, table_io_->RecordSize()), 1, kMaxRows);
-    ahead.run = continues ? static_cast<int>(std::min<int64_t>(int64_t{ahead.run} * 2, most)) : 1;
-    const int first = backward ? std::max(0, row - ahead.run + 1) : row;
-    const int count = backward ? row - first + 1 : std::min(ahead.run, RowCount() - row);
-    ahead.record_ids.clear();
-    table_io_->ReadImages(*visible_, first, count, ahead.images, ahead.offsets);
-    for (int i = 0; i < count; ++i) ahead.record_ids.push_back(RowRecordId(first + i));
-    ahead.first_row = first;
-    ahead.write_stamp = io->WriteStamp();
-    ahead.generation = table_io_->LoadGeneration();
-  }
-  const auto index = static_cast<size_t>(row - ahead.first_row);
-  table_io_->DecodeImage(buffers, &ahead.images[index * record_size], ahead.offsets[index]);
-  ahead.last_row = row;
+  if (current && at >= 0 && at < held && ahead.record_ids[static_cast<size_t>(at)] == RowRecordId(row)) return true;
+  // The scan ran off the rows read (forward or back): read twice as many; anything else starts over.
+  const bool continues = current && held > 0 && ((row == ahead.first_row + held && ahead.last_row == row - 1) ||
+                                                  (row == ahead.first_row - 1 && ahead.last_row == row + 1));
+  const bool backward = continues && row < ahead.first_row;
+  const int64_t most = std::clamp<int64_t>(kMaxBytes / std::max<int64_t>(1, table_io_->RecordSize()), 1, kMaxRows);
+  ahead.run = continues ? static_cast<int>(std::min<int64_t>(int64_t{ahead.run} * 2, most)) : 1;
+  const int first = backward ? std::max(0, row - ahead.run + 1) : row;
+  const int count = backward ? row - first + 1 : std::min(ahead.run, RowCount() - row);
+  ahead.record_ids.clear();
+  table_io_->ReadImages(*visible_, first, count, ahead.images, ahead.offsets);
+  for (int i = 0; i < count; ++i) ahead.record_ids.push_back(RowRecordId(first + i));
+  ahead.first_row = first;
+  ahead.write_stamp = io->WriteStamp();
+  ahead.generation = table_io_->LoadGeneration();
+  return true;
+}
+
+bool TDbTable::ReadAhead(TFieldBuffers& buffers, int row) {
+  if (!HoldRow(row)) return false;
+  const auto index = static_cast<size_t>(row - read_ahead_.first_row);
+  const auto record_size = static_cast<size_t>(table_io_->RecordSize());
+  table_io_->DecodeImage(buffers, &read_ahead_.images[index * record_size], read_ahead_.offsets[index]);
+  read_ahead_.last_row = row;
   return true;
 }
 
@@ -580,12 +583,18 @@ bool TDbTable::SearchKey(TRecordBuffer key, int key_field_count) {
   BuildFieldBuffers(key, buffers, TableFieldCount());
   table_io_->LoadRowList(current_index_ + 1, false);
   const TRowList& list = table_io_->RowList(current_index_ + 1);
-  int result = 0;
-  const int p =
-      table_io_->FindKeyBound(buffers, list, false, key_field_count, result, true, current_index_);
-  if (result != 0) return false;
-  const int row = FilterOrRangeActive() ? FindRow(*visible_, list[static_cast<size_t>(p)].RecordId) : p;
-  if (row < 0) return false;
+  int row = -1;
+  {
+    // The search and the read of the row it finds under one hold of the lock.
+    TDbTableIO::SearchBatch batch(*table_io_);
+    int result = 0;
+    const int p =
+        table_io_->FindKeyBound(buffers, list, false, key_field_count, result, true, current_index_);
+    if (result != 0) return false;
+    row = FilterOrRangeActive() ? FindRow(*visible_, list[static_cast<size_t>(p)].RecordId) : p;
+    if (row < 0) return false;
+    HoldRow(row);
+  }
   DoBeforeScroll();
   current_row_ = row;
   Resync();
@@ -695,6 +704,7 @@ int TDbTable::LocateRow(const std::string& key_fields, const Variant& key_values
       BuildFieldBuffers(key, buffers, TableFieldCount());
       table_io_->LoadRowList(index + 1, false);
       const TRowList& list = table_io_->RowList(index + 1);
+      TDbTableIO::SearchBatch batch(*table_io_);
       int result = 0;
       // The first equal entry in index order, so the same row wins as in a scan of that order.
       const int p = table_io_->FindKeyBound(buffers, list, partial, static_cast<int>(fields.size()),
@@ -703,6 +713,7 @@ int TDbTable::LocateRow(const std::string& key_fields, const Variant& key_values
         if (index == current_index_ && !FilterOrRangeActive()) row = p;
         else row = FindRow(*visible_, list[static_cast<size_t>(p)].RecordId);
       }
+      if (row >= 0) HoldRow(row);
     } else {
       TMemoryStream stored;
       for (int r = 0; r < RowCount() && row < 0; ++r) {

@@ -89,6 +89,9 @@ class TDbTable : public TDbBufferedDataSet {
   // Serves a row from the images read ahead, reading the next run of rows when the row is not
   // among them (see db_table.cpp). False on a database in memory, which is read row by row.
   bool ReadAhead(TFieldBuffers& buffers, int row);
+  // Makes the row one of the rows read ahead (reading it when it is not); false on a database in
+  // memory.
+  bool HoldRow(int row);
   void DropReadAhead();
   // Visible rows := a copy of the current index's row list.
   void LoadVisibleRows(bool reread_slots);

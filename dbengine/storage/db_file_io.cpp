@@ -132,7 +132,7 @@ void TDbFileIO::Close() {
   lock_depth_ = 0;
   read_batch_depth_ = 0;
   locked_size_ = -1;
-  window_.clear();
+  DropReadCaches();
   own_stream_.reset();
   stream_ = nullptr;
   write_stamp_.reset();
@@ -190,7 +190,7 @@ void TDbFileIO::Unlock() {
   if (!IsOpen() || medium_ != mtDisk || lock_depth_ == 0) return;
   if (--lock_depth_ > 0) return;
   locked_size_ = -1;
-  window_.clear();
+  DropReadCaches();
   UnlockFileRange(static_cast<TFileStream*>(stream_)->Handle(), kLockOffset + start_offset_, 1);
 }
 
@@ -241,15 +241,45 @@ void TDbFileIO::FinishBulkWriters() {
   if (failure) std::rethrow_exception(failure);
 }
 
-void TDbFileIO::BeginReadBatch() {
+void TDbFileIO::BeginReadBatch(TReadPattern pattern) {
   Lock();
-  if (read_batch_depth_++ == 0) last_read_end_ = -1;
+  if (read_batch_depth_++ == 0) {
+    last_read_end_ = -1;
+    read_pattern_ = pattern;
+  }
 }
 
 void TDbFileIO::EndReadBatch() {
   if (read_batch_depth_ == 0) return;
-  if (--read_batch_depth_ == 0) window_.clear();
+  if (--read_batch_depth_ == 0) DropReadCaches();
   Unlock();
+}
+
+void TDbFileIO::DropReadCaches() {
+  window_.clear();
+  for (auto& block : search_blocks_) block.first = -1;
+}
+
+// A read inside one aligned block, served from the blocks of the current search batch (read when
+// missing). False when the read crosses a block boundary or the block ends before it.
+bool TDbFileIO::ReadFromSearchBlock(void* buffer, int64_t position, int64_t count) {
+  constexpr size_t kBlocks = 8;
+  const int64_t start = position - position % kSearchBlockSize;
+  if (position + count > start + kSearchBlockSize) return false;
+  auto held = std::find_if(search_blocks_.begin(), search_blocks_.end(),
+                           [start](const auto& block) { return block.first == start; });
+  if (held == search_blocks_.end()) {
+    if (search_blocks_.size() < kBlocks) search_blocks_.emplace_back(-1, std::vector<uint8_t>());
+    held = search_blocks_.begin() + static_cast<std::ptrdiff_t>(next_search_block_++ % search_blocks_.size());
+    held->first = -1;
+    held->second.resize(static_cast<size_t>(kSearchBlockSize));
+    const int64_t got = stream_->Seek(start, SeekOrigin::Begin) == start ? stream_->Read(held->second.data(), kSearchBlockSize) : 0;
+    held->second.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
+    held->first = start;
+  }
+  if (position + count > start + static_cast<int64_t>(held->second.size())) return false;
+  std::memcpy(buffer, &held->second[static_cast<size_t>(position - start)], static_cast<size_t>(count));
+  return true;
 }
 
 int64_t TDbFileIO::FileSize() {
@@ -267,7 +297,9 @@ bool TDbFileIO::TryReadAt(void* buffer, int64_t position, int64_t count) {
   constexpr int64_t kWindowSize = 64 * 1024;
   // In a read batch on disk, a read at or a little after the previous one is part of a forward
   // scan: it is served from the window, which is refilled from its position when it runs out.
-  if (read_batch_depth_ > 0 && lock_depth_ > 0 && count <= kWindowSize / 2) {
+  if (read_batch_depth_ > 0 && lock_depth_ > 0 && read_pattern_ == TReadPattern::Search) {
+    if (ReadFromSearchBlock(buffer, position, count)) return true;
+  } else if (read_batch_depth_ > 0 && lock_depth_ > 0 && count <= kWindowSize / 2) {
     const bool forward = last_read_end_ >= 0 && position >= last_read_end_ && position - last_read_end_ < kWindowSize;
     last_read_end_ = position + count;
     const auto window_end = window_start_ + static_cast<int64_t>(window_.size());
@@ -296,7 +328,7 @@ void TDbFileIO::WriteAt(const void* buffer, int64_t position, int64_t count) {
   if (!stream_) throw EDatabaseError("Cannot perform this operation on a closed database");
   if (position < 0 || position + count > INT32_MAX)
     throw EDatabaseError("Database file would exceed the largest size the format can address");
-  window_.clear();
+  DropReadCaches();
   if (write_stamp_) ++*write_stamp_;
   const int64_t known_size = locked_size_;
   locked_size_ = -1;  // a write that fails part-way leaves the size unknown

@@ -67,12 +67,17 @@ class TDbFileIO : public TPipelineOwner {
   void Lock();
   void Unlock();
 
-  // A read batch holds the lock across a run of reads and serves reads that move forward through
-  // the file from a read-ahead window, filled by one read. The window is valid only while the lock
-  // is held (no other user of the engine writes meanwhile) and is dropped by every write of this
-  // object. For scans that read many records in one go; nests like Lock.
-  void BeginReadBatch();
+  // A read batch holds the lock across a run of reads. In a scan, reads that move forward through
+  // the file are served from a read-ahead window, filled by one read. In a search (the probes of a
+  // binary search, then the record found), small reads are served from the aligned blocks of
+  // kSearchBlockSize bytes around them, kept while the batch lasts, so that the last probes of a
+  // search, which lie close together, and the record found cost one read between them. Both are
+  // valid only while the lock is held (no other user of the engine writes meanwhile) and are
+  // dropped by every write of this object. Nests like Lock; the outermost batch sets the pattern.
+  enum class TReadPattern { Scan, Search };
+  void BeginReadBatch(TReadPattern pattern = TReadPattern::Scan);
   void EndReadBatch();
+  static constexpr int64_t kSearchBlockSize = 4096;
 
   // A bulk group holds the lock across many writes of this object; the table layer then trusts
   // what it verified once in the group and holds back link and head writes until the group ends
@@ -184,6 +189,12 @@ class TDbFileIO : public TPipelineOwner {
   std::vector<uint8_t> window_;  // read-ahead bytes of a read batch, from window_start_
   int64_t window_start_ = 0;
   int64_t last_read_end_ = -1;  // where the previous read of the batch ended
+  TReadPattern read_pattern_ = TReadPattern::Scan;
+  // The blocks a search batch read: (offset in the file, bytes; fewer at the end of the file).
+  std::vector<std::pair<int64_t, std::vector<uint8_t>>> search_blocks_;
+  size_t next_search_block_ = 0;
+  bool ReadFromSearchBlock(void* buffer, int64_t position, int64_t count);
+  void DropReadCaches();
   // Shared by the file objects of this process that have the same file open.
   std::shared_ptr<uint64_t> write_stamp_;
 };

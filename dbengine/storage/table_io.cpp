@@ -37,6 +37,12 @@ TDbTableIO::ReadBatch::ReadBatch(TDbTableIO& table) : io_(table.FileIO()) { io_.
 
 TDbTableIO::ReadBatch::~ReadBatch() { io_.EndReadBatch(); }
 
+TDbTableIO::SearchBatch::SearchBatch(TDbTableIO& table) : io_(table.FileIO()) {
+  io_.BeginReadBatch(TDbFileIO::TReadPattern::Search);
+}
+
+TDbTableIO::SearchBatch::~SearchBatch() { io_.EndReadBatch(); }
+
 TDbTableIO::TDbTableIO(TDbFileOwner* owner) : owner_(owner) {}
 
 TDbTableIO::~TDbTableIO() { Unload(); }

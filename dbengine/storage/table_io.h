@@ -134,6 +134,19 @@ class TDbTableIO : private TDbBulkWriter {
     TDbFileIO& io_;
   };
 
+  // Holds the file lock across a key search and the read of the record it finds, serving the
+  // probes from the blocks read around them (TDbFileIO::BeginReadBatch, search pattern).
+  class SearchBatch {
+   public:
+    explicit SearchBatch(TDbTableIO& table);
+    ~SearchBatch();
+    SearchBatch(const SearchBatch&) = delete;
+    SearchBatch& operator=(const SearchBatch&) = delete;
+
+   private:
+    TDbFileIO& io_;
+  };
+
  private:
   class LockGuard;
   TDbFileIO& FileIO() const;

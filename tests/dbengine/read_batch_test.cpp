@@ -151,6 +151,41 @@ TEST_P(ReadBatchTest, AFileCutShortDuringABatchIsReportedAsDamage) {
   EXPECT_NE(error.find("is damaged: read of 21 bytes at offset"), std::string::npos) << error;
 }
 
+TEST_P(ReadBatchTest, SearchesInASearchBatchFindWhatSearchesOnTheirOwnFind) {
+  // 3,000 records (images of 21 bytes across 16 search blocks), keys 0, 3, 6, ...
+  for (int k = 0; k < 3000; ++k) Append(*table_, 3 * k, k % 89);
+  std::mt19937 rng(77);
+  Item key;
+  for (int round = 0; round < 300; ++round) {
+    const auto wanted = static_cast<int32_t>(rng() % 9100);
+    dbfmt::PutI32(key.Bytes(0).data(), wanted);
+    int alone_result = 0;
+    const int alone = table_->FindKey(key.buffers, table_->RowList(1), false, 1, alone_result, 0);
+    TDbTableIO::SearchBatch batch(*table_);
+    int batched_result = 0;
+    EXPECT_EQ(table_->FindKey(key.buffers, table_->RowList(1), false, 1, batched_result, 0), alone) << wanted;
+    EXPECT_EQ(batched_result, alone_result) << wanted;
+    EXPECT_EQ(batched_result == 0, wanted % 3 == 0) << wanted;
+    if (batched_result == 0)
+      EXPECT_EQ(Read(*table_, alone), std::to_string(wanted) + "/item" + std::to_string(wanted) + "/" +
+                                          std::to_string(wanted / 3 % 89));
+  }
+  // A write inside the batch drops the blocks read: the record and later searches see it.
+  TDbTableIO::SearchBatch batch(*table_);
+  dbfmt::PutI32(key.Bytes(0).data(), 30);
+  int result = 0;
+  ASSERT_EQ(table_->FindKey(key.buffers, table_->RowList(1), false, 1, result, 0), 10);
+  Item changed(31, "moved", 5);
+  table_->ModifyRecord(changed.buffers, 10, nullptr, false);
+  EXPECT_EQ(Read(*table_, 10), "31/moved/5");
+  table_->FindKey(key.buffers, table_->RowList(1), false, 1, result, 0);
+  EXPECT_NE(result, 0);
+  dbfmt::PutI32(key.Bytes(0).data(), 31);
+  const int at = table_->FindKey(key.buffers, table_->RowList(1), false, 1, result, 0);
+  ASSERT_EQ(result, 0);
+  EXPECT_EQ(table_->PhysicalPosition(table_->RowList(1), at), 10);
+}
+
 INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, ReadBatchTest, ::testing::Bool());
 
 // ---------------------------------------------------------------- the data set's posted record
