@@ -149,6 +149,13 @@ bool SetFileModificationTime(int fd, std::time_t time) {
 
 bool FlushFileBuffers(int fd) { return ::fsync(fd) == 0; }
 
+bool GetFileIdentity(int fd, TFileIdentity& identity) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return false;
+  identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return true;
+}
+
 namespace {
 
 bool ReadFlag(const std::string& file) {

@@ -3,6 +3,7 @@
 // file times, flushing, removable drives and available physical memory. Paths use "/".
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -55,6 +56,15 @@ bool SetFileModificationTime(const std::string& path, std::time_t time);
 bool SetFileModificationTime(int fd, std::time_t time);
 
 bool FlushFileBuffers(int fd);
+
+// The identity of an open file (device and inode): the same for every descriptor open on one file,
+// also under another name. False when it cannot be read.
+struct TFileIdentity {
+  uint64_t Device = 0;
+  uint64_t Inode = 0;
+  auto operator<=>(const TFileIdentity&) const = default;
+};
+bool GetFileIdentity(int fd, TFileIdentity& identity);
 // True for the drives "A:" and "B:" and for paths on a device the system reports as removable.
 bool IsRemovableDrive(const std::string& path);
 // Bytes of physical memory available now.

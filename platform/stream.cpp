@@ -195,12 +195,6 @@ int64_t TFileStream::Size() {
   return end < 0 ? -1 : static_cast<int64_t>(end);
 }
 
-TFileStream::TFileId TFileStream::FileId() const {
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) throw EStreamError("Cannot read the identity of file " + path_ + ": " + std::strerror(errno));
-  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-}
-
 void TFileStream::SetSize(int64_t size) {
   if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw EStreamError("Stream write error");
   if (Position() > size) Seek(size, SeekOrigin::Begin);

@@ -3,7 +3,6 @@
 // blob streams all move bytes through these.
 #pragma once
 
-#include <compare>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -86,14 +85,6 @@ class TFileStream : public TStream {
 
   int Handle() const { return fd_; }
   const std::string& FileName() const { return path_; }
-
-  // The file's identity: the same for every descriptor open on one file, also under other names.
-  struct TFileId {
-    uint64_t Device = 0;
-    uint64_t Inode = 0;
-    auto operator<=>(const TFileId&) const = default;
-  };
-  TFileId FileId() const;
 
  protected:
   TFileStream(int fd, std::string path) : fd_(fd), path_(std::move(path)) { InitPosition(); }

@@ -179,6 +179,7 @@ void TDbTable::InternalInitFieldDefs() {
 
 void TDbTable::InternalClose() {
   DropReadAhead();
+  read_buffers_.clear();
   read_ahead_.images = {};
   FreeKeyBuffers();
   if (table_io_ && table_io_opened_) table_io_->Close();
@@ -207,8 +208,7 @@ void TDbTable::LoadVisibleRows(bool reread_slots) {
 
 void TDbTable::ReadRecordData(TRecordBuffer buffer, int row) {
   if (!visible_ || row < 0 || row >= RowCount()) return;
-  TFieldBuffers buffers;
-  BuildFieldBuffers(buffer, buffers, TableFieldCount());
+  TFieldBuffers& buffers = ReadBuffersOf(buffer);
   if (appended_from_ && appended_from_ != buffer && RowRecordId(row) == appended_record_id_) {
     TFieldBuffers written;
     BuildFieldBuffers(appended_from_, written, TableFieldCount());
@@ -259,6 +259,21 @@ bool TDbTable::ReadAhead(TFieldBuffers& buffers, int row) {
   table_io_->DecodeImage(buffers, &read_ahead_.images[index * record_size], read_ahead_.offsets[index]);
   read_ahead_.last_row = row;
   return true;
+}
+
+TFieldBuffers& TDbTable::ReadBuffersOf(TRecordBuffer buffer) {
+  constexpr size_t kKept = 8;  // the buffers a scan alternates between, and a few more
+  for (auto& [kept, buffers] : read_buffers_)
+    if (kept == buffer) return *buffers;
+  if (read_buffers_.size() >= kKept) read_buffers_.erase(read_buffers_.begin());
+  read_buffers_.emplace_back(buffer, std::make_unique<TFieldBuffers>());
+  BuildFieldBuffers(buffer, *read_buffers_.back().second, TableFieldCount());
+  return *read_buffers_.back().second;
+}
+
+void TDbTable::FreeRecordBuffer(TRecordBuffer& buffer) {
+  std::erase_if(read_buffers_, [buffer](const auto& kept) { return kept.first == buffer; });
+  TDbBufferedDataSet::FreeRecordBuffer(buffer);
 }
 
 void TDbTable::DropReadAhead() {

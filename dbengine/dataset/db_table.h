@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dbengine/dataset/data_link.h"
@@ -75,6 +76,7 @@ class TDbTable : public TDbBufferedDataSet {
   void InternalRefresh() override;
   bool GetCanModify() override;
   void DoAfterOpen() override;
+  void FreeRecordBuffer(TRecordBuffer& buffer) override;
 
   // TDbBufferedDataSet hooks
   int RowCount() override { return visible_ ? static_cast<int>(visible_->size()) : 0; }
@@ -93,6 +95,8 @@ class TDbTable : public TDbBufferedDataSet {
   // memory.
   bool HoldRow(int row);
   void DropReadAhead();
+  // The field buffers over a record buffer that rows are read into, built once per buffer.
+  TFieldBuffers& ReadBuffersOf(TRecordBuffer buffer);
   // Visible rows := a copy of the current index's row list.
   void LoadVisibleRows(bool reread_slots);
   // The visible rows built again from the table's lists (reread: from the file), narrowed by the
@@ -155,6 +159,7 @@ class TDbTable : public TDbBufferedDataSet {
     int run = 1;        // rows to read at the next step of a scan in one direction
   };
   TReadAheadRows read_ahead_;
+  std::vector<std::pair<TRecordBuffer, std::unique_ptr<TFieldBuffers>>> read_buffers_;
 };
 
 }  // namespace zq

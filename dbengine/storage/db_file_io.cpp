@@ -11,6 +11,7 @@
 #include "dbengine/storage/db_file_stream.h"
 #include "dbengine/storage/memory_stream_registry.h"
 #include "platform/file_lock.h"
+#include "platform/file_system.h"
 
 namespace zq {
 
@@ -25,9 +26,12 @@ constexpr int32_t kDefaultLockWaitTime = 100;
 constexpr int64_t kLockOffset = 1;
 
 // The write count of a file, shared by the file objects of this process that have it open.
-std::shared_ptr<uint64_t> SharedWriteStamp(const TFileStream::TFileId& id) {
+// A file whose identity cannot be read gets a count of its own.
+std::shared_ptr<uint64_t> SharedWriteStamp(int fd) {
+  TFileIdentity id;
+  if (!GetFileIdentity(fd, id)) return std::make_shared<uint64_t>(0);
   static std::mutex guard;
-  static std::map<TFileStream::TFileId, std::weak_ptr<uint64_t>> stamps;
+  static std::map<TFileIdentity, std::weak_ptr<uint64_t>> stamps;
   std::lock_guard lock(guard);
   std::erase_if(stamps, [](const auto& entry) { return entry.second.expired(); });
   std::weak_ptr<uint64_t>& slot = stamps[id];
@@ -93,7 +97,7 @@ void TDbFileIO::Open(const std::string& file_name, TDbMediumType medium, int32_t
       FileShare share = exclusive ? FileShare::Exclusive : FileShare::DenyNone;
       own_stream_ = std::make_unique<TDbFileStream>(file_name, access, share, start_offset_);
       stream_ = own_stream_.get();
-      write_stamp_ = SharedWriteStamp(static_cast<TFileStream*>(stream_)->FileId());
+      write_stamp_ = SharedWriteStamp(static_cast<TFileStream*>(stream_)->Handle());
     } else {
       if (!TMemoryStreamRegistry::IsValidName(file_name))
         throw EDatabaseError(FormatMessage("Invalid database name '%s'", {file_name}));
