@@ -157,7 +157,7 @@ TEST_P(ReadBatchTest, SearchesInASearchBatchFindWhatSearchesOnTheirOwnFind) {
   std::mt19937 rng(77);
   Item key;
   for (int round = 0; round < 300; ++round) {
-    const auto wanted = static_cast<int32_t>(rng() % 9100);
+    const auto wanted = static_cast<int32_t>(rng() % 9000);
     dbfmt::PutI32(key.Bytes(0).data(), wanted);
     int alone_result = 0;
     const int alone = table_->FindKey(key.buffers, table_->RowList(1), false, 1, alone_result, 0);
