@@ -21,6 +21,7 @@
 //
 // Usage: db_vs_sqlite_bench [--records N] [--lookups L] [--modifies M] [--dir D] [--tsv FILE]
 //                           [--only table|io|sqlite] [--mode plain|blowfish] [--repeat R]
+//                           [--scans S]   (passes of the data set's scan, the best counts)
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -64,6 +65,7 @@ struct Config {
   std::string only;  // empty: all three
   std::string mode;  // empty: both
   int repeat = 1;    // runs of everything; the best time of each side counts
+  int scans = 1;     // passes of the data set's scan in each run (for profiles); the best counts
 };
 
 // The workload, fixed by a seed so every run and every side sees the same data.
@@ -225,15 +227,25 @@ Result RunTable(const Config& c, const Workload& w, bool encrypted) {
   r.modify_us = Seconds(t0, t1) * 1e6 / static_cast<double>(std::max<size_t>(1, w.changes.size()));
 
   t.SetIndexName("");
-  t0 = Clock::now();
   t.SetFilter("Qty > 500");
-  t.SetFiltered(true);
-  for (t.First(); !t.Eof(); t.Next()) {
-    ++r.scan_hits;
-    r.checksum += id.AsInteger() % 7 + static_cast<long>(price.AsFloat());
+  for (int pass = 0; pass < c.scans; ++pass) {
+    t.SetFiltered(false);
+    long checksum = 0;
+    int hits = 0;
+    t0 = Clock::now();
+    t.SetFiltered(true);
+    for (t.First(); !t.Eof(); t.Next()) {
+      ++hits;
+      checksum += id.AsInteger() % 7 + static_cast<long>(price.AsFloat());
+    }
+    t1 = Clock::now();
+    const double us = Seconds(t0, t1) * 1e6 / static_cast<double>(w.keys.size());
+    r.scan_us = pass == 0 ? us : std::min(r.scan_us, us);
+    if (pass == 0) {
+      r.scan_hits = hits;
+      r.checksum += checksum;
+    }
   }
-  t1 = Clock::now();
-  r.scan_us = Seconds(t0, t1) * 1e6 / static_cast<double>(w.keys.size());
   t.Close();
   r.file_size = static_cast<int64_t>(std::filesystem::file_size(path));
   return r;
@@ -466,6 +478,7 @@ int main(int argc, char** argv) {
     else if (k == "--only") c.only = v;
     else if (k == "--mode") c.mode = v;
     else if (k == "--repeat") c.repeat = std::max(1, std::stoi(v));
+    else if (k == "--scans") c.scans = std::max(1, std::stoi(v));
     else {
       std::fprintf(stderr, "unknown option %s\n", k.c_str());
       return 2;

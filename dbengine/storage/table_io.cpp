@@ -718,23 +718,29 @@ int32_t TDbTableIO::ImageOffset(const TRowRef& ref) {
 
 void TDbTableIO::DecodeImage(TFieldBuffers& buffers, const uint8_t* image, int32_t data_offset) {
   TDbFileIO& io = FileIO();
+  const bool encrypted_file = io.Options().Encrypted();
   std::vector<uint8_t>& slot = slot_;
   int count = std::min(buffers.Count(), field_defs_.Count());
   for (int i = 0; i < count; ++i) {
     TFieldBufferItem& item = buffers.Item(i);
     if (!item.Active()) continue;
-    int32_t offset = field_offsets_[static_cast<size_t>(i)];
+    const int32_t offset = field_offsets_[static_cast<size_t>(i)];
+    const bool encrypted = encrypted_file && !field_defs_.Item(i).StoreRaw;
     if (IsBlobType(field_defs_.Item(i).FieldType)) {
-      if (item.BlobStream())
-        item.BlobStream()->SetSource(int64_t{data_offset} + offset, FieldIsEncrypted(i), FieldIsCompressed(i));
+      if (item.BlobStream()) item.BlobStream()->SetSource(int64_t{data_offset} + offset, encrypted, FieldIsCompressed(i));
       continue;
     }
     if (!item.Data()) continue;
     // The slot is processed as a whole; the item receives as much as it holds.
-    int32_t width = slot_widths_[static_cast<size_t>(i)];
+    const int32_t width = slot_widths_[static_cast<size_t>(i)];
+    const auto wanted = static_cast<size_t>(std::min(width, item.DataSize()));
+    if (!encrypted) {
+      std::memcpy(item.Data(), &image[static_cast<size_t>(offset)], wanted);
+      continue;
+    }
     slot.assign(static_cast<size_t>(width), 0);
-    io.DecodeBufferData(&image[static_cast<size_t>(offset)], slot.data(), FieldIsEncrypted(i), width);
-    std::memcpy(item.Data(), slot.data(), static_cast<size_t>(std::min(width, item.DataSize())));
+    io.DecodeBufferData(&image[static_cast<size_t>(offset)], slot.data(), true, width);
+    std::memcpy(item.Data(), slot.data(), wanted);
   }
 }
 
