@@ -1,6 +1,7 @@
 #include "dbengine/storage/db_file_io.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <map>
@@ -264,15 +265,20 @@ void TDbFileIO::DropReadCaches() {
   for (auto& block : search_blocks_) block.first = -1;
 }
 
-// A read inside one aligned block, served from the blocks of the current search batch (read when
-// missing). False when the read crosses a block boundary or the block ends before it.
+// A read inside one aligned block, served from the blocks of the current search batch. A block is
+// read when the read lies near the one before (the narrowing end of a binary search, then the
+// record found); the first, far-apart probes read only their own bytes. False when the read is not
+// served here.
 bool TDbFileIO::ReadFromSearchBlock(void* buffer, int64_t position, int64_t count) {
   constexpr size_t kBlocks = 8;
   const int64_t start = position - position % kSearchBlockSize;
+  const int64_t previous = last_read_end_;
+  last_read_end_ = position + count;
   if (position + count > start + kSearchBlockSize) return false;
   auto held = std::find_if(search_blocks_.begin(), search_blocks_.end(),
                            [start](const auto& block) { return block.first == start; });
   if (held == search_blocks_.end()) {
+    if (previous < 0 || std::abs(position - previous) >= kSearchBlockSize) return false;
     if (search_blocks_.size() < kBlocks) search_blocks_.emplace_back(-1, std::vector<uint8_t>());
     held = search_blocks_.begin() + static_cast<std::ptrdiff_t>(next_search_block_++ % search_blocks_.size());
     held->first = -1;

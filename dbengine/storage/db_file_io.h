@@ -69,9 +69,9 @@ class TDbFileIO : public TPipelineOwner {
 
   // A read batch holds the lock across a run of reads. In a scan, reads that move forward through
   // the file are served from a read-ahead window, filled by one read. In a search (the probes of a
-  // binary search, then the record found), small reads are served from the aligned blocks of
-  // kSearchBlockSize bytes around them, kept while the batch lasts, so that the last probes of a
-  // search, which lie close together, and the record found cost one read between them. Both are
+  // binary search, then the record found), a small read near the one before is served from the
+  // aligned block of kSearchBlockSize bytes around it, kept while the batch lasts, so that the
+  // last probes of a search, which lie close together, and the record found cost one read. Both are
   // valid only while the lock is held (no other user of the engine writes meanwhile) and are
   // dropped by every write of this object. Nests like Lock; the outermost batch sets the pattern.
   enum class TReadPattern { Scan, Search };
