@@ -41,6 +41,11 @@ enum class TDataSetState {
   dsOpening,
 };
 
+// The states in which the fields of the active record may be written.
+inline bool InEditModes(TDataSetState s) {
+  return s == TDataSetState::dsEdit || s == TDataSetState::dsInsert || s == TDataSetState::dsSetKey;
+}
+
 enum class TGetMode { gmCurrent, gmNext, gmPrior };
 enum class TGetResult { grOK, grBOF, grEOF, grError };
 enum class TBookmarkFlag : uint8_t { bfCurrent, bfBOF, bfEOF, bfInserted };
