@@ -373,12 +373,16 @@ void TDbTable::ModifyCurrentRow() {
             current_row_ = to;
             return;
           }
-          // new_position counts places in the list that still holds the row; only the rows between
-          // the old and the new place move.
+          // new_position counts places in the list that still holds the row. The row is taken out
+          // and put back at its new place: the row list moves one block for each, where a rotation
+          // would move every row between the two places.
           int to = new_position > old_position ? new_position - 1 : new_position;
           to = std::clamp(to, 0, static_cast<int>(visible_->size()) - 1);
-          if (to > from) std::rotate(row, row + 1, visible_->begin() + to + 1);
-          else std::rotate(visible_->begin() + to, row, row + 1);
+          if (to != from) {
+            const TRowRef ref = *row;
+            visible_->erase(row);
+            visible_->insert(visible_->begin() + to, ref);
+          }
           current_row_ = to;
         },
         false);
@@ -421,6 +425,16 @@ void TDbTable::WriteThroughTable(const int32_t& keep_id, Write&& write) {
     throw;
   }
   if (table_io_->LoadGeneration() != generation) rebuild();
+}
+
+void TDbTable::InternalFirst() {
+  DropReadAhead();
+  TDbBufferedDataSet::InternalFirst();
+}
+
+void TDbTable::InternalLast() {
+  DropReadAhead();
+  TDbBufferedDataSet::InternalLast();
 }
 
 void TDbTable::InternalRefresh() {

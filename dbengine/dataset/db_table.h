@@ -74,6 +74,10 @@ class TDbTable : public TDbBufferedDataSet {
   void InternalAddRecord(TRecordBuffer buffer, bool append) override;
   void InternalDelete() override;
   void InternalRefresh() override;
+  // A scan from either end starts from the file: rows read ahead serve one scan only, so a new
+  // walk shows another program's changes to the rows it visits.
+  void InternalFirst() override;
+  void InternalLast() override;
   bool GetCanModify() override;
   void DoAfterOpen() override;
   void FreeRecordBuffer(TRecordBuffer& buffer) override;
