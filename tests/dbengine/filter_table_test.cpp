@@ -169,7 +169,7 @@ TEST_F(FilterTable, AutoIncrementValues) {
 
 TEST_F(FilterTable, AParseErrorLeavesThePreviousFilterInForce) {
   EXPECT_EQ(Filtered("Qty >= 10"), (Rows{"Smith", "Jones", "Brown"}));
-  for (const auto& [text, message] :
+  for (const auto& [filter_text, message] :
        std::vector<std::pair<std::string, std::string>>{
            {"Qty >", "Expression expected but nothing found"},
            {"Qty = 'x'", "Type mismatch in expression"},
@@ -177,6 +177,7 @@ TEST_F(FilterTable, AParseErrorLeavesThePreviousFilterInForce) {
            {"Qty IN ()", "IN predicate list may not be empty"},
            {"Qty", "Type mismatch in expression"},
            {"Birth = 'soon'", "'soon' is not a valid date"}}) {
+    const std::string& text = filter_text;  // a structured binding cannot be captured by every compiler
     EXPECT_EQ(ErrorOf([&] { table_->SetFilter(text); }), message) << text;
     EXPECT_EQ(table_->Filter(), "Qty >= 10") << text;
     EXPECT_TRUE(table_->Filtered());
