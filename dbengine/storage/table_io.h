@@ -12,7 +12,7 @@
 // every fact its row lists give it (the liveness of the records it relies on, and that the
 // neighbours between which it unlinks or links a record follow each other in the chain). When a
 // fact differs the table is reloaded and the write planned again. See docs/concurrency.md and the
-// comment above VerifyNeighbours in table_io.cpp.
+// comment above VerifyNeighbours in table_write_checks.cpp.
 #pragma once
 
 #include <cstdint>
@@ -148,7 +148,17 @@ class TDbTableIO : private TDbBulkWriter {
   };
 
  private:
-  class LockGuard;
+  // Holds the file lock for a scope; released on every exit.
+  class LockGuard {
+   public:
+    explicit LockGuard(TDbFileIO& io) : io_(io) { io_.Lock(); }
+    ~LockGuard() { io_.Unlock(); }
+    LockGuard(const LockGuard&) = delete;
+    LockGuard& operator=(const LockGuard&) = delete;
+
+   private:
+    TDbFileIO& io_;
+  };
   TDbFileIO& FileIO() const;
   int32_t ImageOffset(const TRowRef& ref);
   void Load();
@@ -158,7 +168,7 @@ class TDbTableIO : private TDbBulkWriter {
   // The physical position of a live record by ID after ReloadIfChanged (reload: LoadLocked
   // instead); a record that another opener deleted raises "... was deleted by another user".
   int LivePosition(int32_t record_id, bool reload);
-  // Checks of the facts a write relies on, in the file (see table_io.cpp).
+  // Checks of the facts a write relies on, in the file (see table_write_checks.cpp).
   void BeginChecks();
   bool DeletedInFile(int32_t record_id);
   TIndexLink CheckedLink(int index, int32_t record_id);
