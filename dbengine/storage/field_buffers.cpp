@@ -1,5 +1,8 @@
 #include "dbengine/storage/field_buffers.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "dbengine/format/field_type.h"
 #include "dbengine/storage/optim_blob_stream.h"
 #include "dbengine/format/value_text.h"
@@ -32,6 +35,15 @@ int64_t TFieldBufferItem::ValueSize() const {
   return data_ ? data_size_ : 0;
 }
 
+bool TFieldBufferItem::NormaliseString() {
+  if (!data_ || data_size_ <= 0) return false;
+  auto* p = static_cast<uint8_t*>(data_);
+  uint8_t* nul = std::find(p, p + data_size_ - 1, uint8_t{0});
+  const bool changed = std::any_of(nul, p + data_size_, [](uint8_t b) { return b != 0; });
+  std::memset(nul, 0, static_cast<size_t>(p + data_size_ - nul));
+  return changed;
+}
+
 std::string TFieldBufferItem::AsText() const {
   try {
     return ValueText(ValueRef(), ValueSize(), field_type_);
@@ -52,6 +64,13 @@ TFieldBufferItem& TFieldBuffers::Add(void* data, uint8_t field_type, int32_t dat
 TFieldBufferItem& TFieldBuffers::AddBlob(TOptimBlobStream* stream, uint8_t field_type) {
   items_.push_back(std::make_unique<TFieldBufferItem>(stream, field_type));
   return *items_.back();
+}
+
+TFieldBufferItem& TFieldBuffers::AddSameValue(const TFieldBufferItem& item) {
+  TFieldBufferItem& added = item.IsBlob() ? AddBlob(item.BlobStream(), item.FieldType())
+                                          : Add(item.Data(), item.FieldType(), item.DataSize());
+  added.SetActive(item.Active());
+  return added;
 }
 
 TFieldBufferItem& TFieldBuffers::AddPlaceholder() {

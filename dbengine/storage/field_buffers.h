@@ -36,6 +36,9 @@ class TFieldBufferItem {
   int64_t ValueSize() const;
   // The value as text for messages (see value_text.h).
   std::string AsText() const;
+  // Zeroes every byte of a string value after its text (the last byte always). True when a byte
+  // changed.
+  bool NormaliseString();
 
  private:
   void* data_ = nullptr;
@@ -58,6 +61,9 @@ class TFieldBuffers {
   TFieldBufferItem& AddBlob(TOptimBlobStream* stream, uint8_t field_type);
   // Adds an inactive placeholder (type 0, no data, size 0) for a field the caller has no value for.
   TFieldBufferItem& AddPlaceholder();
+  // Adds an item referring to the same value as `item` (the same data or blob stream), as active as
+  // it is.
+  TFieldBufferItem& AddSameValue(const TFieldBufferItem& item);
 
   int Count() const { return static_cast<int>(items_.size()); }
   TFieldBufferItem& Item(int index) { return *items_.at(static_cast<size_t>(index)); }

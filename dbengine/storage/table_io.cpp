@@ -1,7 +1,8 @@
 // TDbTableIO's loading and reading: the table's definitions, slots, links and row lists from the
 // file, the reload when another opener changed the table, positions in the row lists, and the
 // reads of records into field buffers. The key searches, the checks before a write and the writes
-// have units of their own (table_search.cpp, table_write_checks.cpp, table_write.cpp).
+// have units of their own (table_search.cpp, table_write_checks.cpp, table_write.cpp,
+// table_modify.cpp).
 #include "dbengine/storage/table_io.h"
 
 #include <algorithm>

@@ -195,6 +195,8 @@ class TDbTableIO : private TDbBulkWriter {
   // with searches, records each unique index's search by index number. False when the search met
   // a record that the file no longer holds (the row lists are stale).
   bool CheckUnique(const TFieldBuffers& buffers, int physical_position, std::vector<TKeySearch>* searches = nullptr);
+  // Whether a field is one of the key fields of any index.
+  bool IsKeyField(int field_number) const;
   int FindWriteKey(const TFieldBuffers& key, const TRowList& list, int& result, int index);
   static int InsertPositionOf(int position, int result);
   void WriteBlob(TMemoryStream& encoded, int32_t area_offset, TMemoryStream* plain, int field_number);

@@ -1,7 +1,7 @@
 // The table layer's defence against a program stopped in the middle of a write (a crash, a kill, a
 // power cut, or a write that fails part-way), and against a write torn after any of its bytes.
 //
-// Order of writes (table_write.cpp); each step is safe to be cut after, or inside, any write:
+// Order of writes (table_write.cpp, table_modify.cpp); each step is safe to be cut after, or inside, any write:
 //
 //   Append of record r (r = SlotCount):
 //     1. the new slot block (when r is a multiple of 1024) with slot r already holding
