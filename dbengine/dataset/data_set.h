@@ -226,6 +226,29 @@ class TDataSet {
   // Sets a temporary state and returns the previous one; RestoreState puts it back.
   TDataSetState SetTempState(TDataSetState state);
   void RestoreState(TDataSetState state);
+  // Makes `buffer` the record that fields read and write, in filter state, until the scope ends
+  // (normally or by an exception); then the earlier state and record come back.
+  class TFilterRecordScope {
+   public:
+    TFilterRecordScope(TDataSet& data_set, TRecordBuffer buffer)
+        : data_set_(data_set), saved_buffer_(data_set.filter_buffer_),
+          saved_state_(data_set.SetTempState(TDataSetState::dsFilter)) {
+      data_set.filter_buffer_ = buffer;
+    }
+    ~TFilterRecordScope() {
+      data_set_.RestoreState(saved_state_);
+      data_set_.filter_buffer_ = saved_buffer_;
+    }
+    TFilterRecordScope(const TFilterRecordScope&) = delete;
+    TFilterRecordScope& operator=(const TFilterRecordScope&) = delete;
+    // Switches the record within the scope.
+    void SetRecord(TRecordBuffer buffer) { data_set_.filter_buffer_ = buffer; }
+
+   private:
+    TDataSet& data_set_;
+    TRecordBuffer saved_buffer_;
+    TDataSetState saved_state_;
+  };
   void SetState(TDataSetState state);
   void CheckCanModify();
   TRecordBuffer ActiveBuffer() const { return active_; }

@@ -385,27 +385,23 @@ bool TDbBufferedDataSet::FindRecord(bool restart, bool go_forward) {
   const int saved = current_row_;
   const int rows = RowCount();
   PrepareFilter();
-  TRecordBuffer saved_filter = filter_buffer_;
-  filter_buffer_ = TempBuffer();
-  const TDataSetState old = SetTempState(TDataSetState::dsFilter);
-  try {
-    int i = go_forward ? (restart ? 0 : current_row_ + 1) : (restart ? rows - 1 : current_row_ - 1);
-    for (; go_forward ? i < rows : i >= 0; go_forward ? ++i : --i) {
-      current_row_ = i;
-      ReadRecordData(TempBuffer(), i);
-      if (RowAccepted()) {
-        found_ = true;
-        break;
+  {
+    const TFilterRecordScope filter_record(*this, TempBuffer());
+    try {
+      int i = go_forward ? (restart ? 0 : current_row_ + 1) : (restart ? rows - 1 : current_row_ - 1);
+      for (; go_forward ? i < rows : i >= 0; go_forward ? ++i : --i) {
+        current_row_ = i;
+        ReadRecordData(TempBuffer(), i);
+        if (RowAccepted()) {
+          found_ = true;
+          break;
+        }
       }
+    } catch (...) {
+      current_row_ = saved;
+      throw;
     }
-  } catch (...) {
-    RestoreState(old);
-    filter_buffer_ = saved_filter;
-    current_row_ = saved;
-    throw;
   }
-  RestoreState(old);
-  filter_buffer_ = saved_filter;
   if (!found_) current_row_ = saved;
   Resync();
   if (found_) DoAfterScroll();

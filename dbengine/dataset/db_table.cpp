@@ -437,14 +437,8 @@ void TDbTable::RebuildVisibleRows(bool reread, int32_t id) {
   if (range_active_) ApplyMasterRange();
   if (Filtered()) {
     // Narrow the rows again without moving: the refresh puts the cursor back itself.
-    const TDataSetState old = SetTempState(TDataSetState::dsFilter);
-    TRecordBuffer saved = filter_buffer_;
-    filter_buffer_ = TempBuffer();
     {
-      const ScopeExit restore([&] {
-        RestoreState(old);
-        filter_buffer_ = saved;
-      });
+      const TFilterRecordScope filter_record(*this, TempBuffer());
       PrepareFilter();
       TRowList accepted;
       ForEachRowInBatches(*table_io_, RowCount(), [&](int i) {
@@ -541,23 +535,11 @@ void TDbTable::ApplyMasterRange() {
   TRecordBuffer end = key_buffers_[2];
   InternalInitRecord(start);
   InternalInitRecord(end);
-  TRecordBuffer saved = filter_buffer_;
-  const TDataSetState old = SetTempState(TDataSetState::dsFilter);
   {
-    const ScopeExit restore([&] {
-      RestoreState(old);
-      filter_buffer_ = saved;
-    });
+    TFilterRecordScope filter_record(*this, start);
     for (TRecordBuffer b : {start, end}) {
-      filter_buffer_ = b;
-      for (int k = 0; k < n; ++k) {
-        const int no = def.FieldNumbers[static_cast<size_t>(k)];
-        TField* f = Fields().FieldByNumber(no + 1);
-        if (!f)
-          throw EDatabaseError(
-              FormatMessage("Field '%s' not found", {table_io_->FieldDefs().Item(no).Name()}));
-        f->SetValue(master_link_.Fields()[static_cast<size_t>(k)]->Value());
-      }
+      filter_record.SetRecord(b);
+      for (int k = 0; k < n; ++k) KeyField(def, k).SetValue(master_link_.Fields()[static_cast<size_t>(k)]->Value());
     }
   }
 

@@ -128,6 +128,8 @@ class TDbTable : public TDbBufferedDataSet {
   // Search of Locate and Lookup: the visible row, or -1.
   int LocateRow(const std::string& key_fields, const Variant& key_values, TLocateOptions options);
   int IndexForFields(const std::vector<TField*>& fields, bool case_insensitive) const;
+  // The field of key field k of an index; raises "Field '%s' not found" when the data set lacks it.
+  TField& KeyField(const TDbIndexDef& index, int k);
   bool SearchKey(TRecordBuffer key, int key_field_count);
 
   std::string table_name_;

@@ -12,7 +12,6 @@
 namespace zq {
 
 using db_table_detail::FindRow;
-using db_table_detail::ScopeExit;
 
 void TDbTable::SetKey() {
   CheckBrowseMode();
@@ -63,6 +62,13 @@ bool TDbTable::GotoKey() {
   return SearchKey(key_buffers_[0], count);
 }
 
+TField& TDbTable::KeyField(const TDbIndexDef& index, int k) {
+  const int no = index.FieldNumbers[static_cast<size_t>(k)];
+  TField* f = Fields().FieldByNumber(no + 1);
+  if (!f) throw EDatabaseError(FormatMessage("Field '%s' not found", {table_io_->FieldDefs().Item(no).Name()}));
+  return *f;
+}
+
 bool TDbTable::FindKey(const std::vector<Variant>& values) {
   CheckBrowseMode();
   if (current_index_ < 0) throw EDatabaseError("No index currently active");
@@ -71,22 +77,9 @@ bool TDbTable::FindKey(const std::vector<Variant>& values) {
   if (count == 0) return false;
   TRecordBuffer key = key_buffers_[3];
   InternalInitRecord(key);
-  TRecordBuffer saved = filter_buffer_;
-  filter_buffer_ = key;
-  const TDataSetState old = SetTempState(TDataSetState::dsFilter);
   {
-    const ScopeExit restore([&] {
-      RestoreState(old);
-      filter_buffer_ = saved;
-    });
-    for (int k = 0; k < count; ++k) {
-      const int no = def.FieldNumbers[static_cast<size_t>(k)];
-      TField* f = Fields().FieldByNumber(no + 1);
-      if (!f)
-        throw EDatabaseError(
-            FormatMessage("Field '%s' not found", {table_io_->FieldDefs().Item(no).Name()}));
-      f->SetValue(values[static_cast<size_t>(k)]);
-    }
+    const TFilterRecordScope filter_record(*this, key);
+    for (int k = 0; k < count; ++k) KeyField(def, k).SetValue(values[static_cast<size_t>(k)]);
   }
   return SearchKey(key, count);
 }
@@ -135,15 +128,9 @@ int TDbTable::LocateRow(const std::string& key_fields, const Variant& key_values
 
   TRecordBuffer key = TempBuffer();
   InternalInitRecord(key);
-  TRecordBuffer saved = filter_buffer_;
-  filter_buffer_ = key;
-  const TDataSetState old = SetTempState(TDataSetState::dsFilter);
   int row = -1;
   {
-    const ScopeExit restore([&] {
-      RestoreState(old);
-      filter_buffer_ = saved;
-    });
+    const TFilterRecordScope filter_record(*this, key);
     for (size_t i = 0; i < fields.size(); ++i) fields[i]->SetValue(values[i]);
     const int index = IndexForFields(fields, ci);
     if (index >= 0) {
@@ -201,14 +188,8 @@ Variant TDbTable::Lookup(const std::string& key_fields, const Variant& key_value
   const int row = LocateRow(key_fields, key_values, 0);
   if (row < 0) return result;
   TRecordBuffer buffer = TempBuffer();
-  TRecordBuffer saved = filter_buffer_;
-  filter_buffer_ = buffer;
-  const TDataSetState old = SetTempState(TDataSetState::dsFilter);
   {
-    const ScopeExit restore([&] {
-      RestoreState(old);
-      filter_buffer_ = saved;
-    });
+    const TFilterRecordScope filter_record(*this, buffer);
     ReadRecordData(buffer, row);
     CalculateFields(buffer);
     result = FieldValues(result_fields);
