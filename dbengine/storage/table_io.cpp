@@ -349,6 +349,13 @@ void TDbTableIO::ReadStoredField(TMemoryStream& out, int32_t record_id, int fiel
 }
 
 
+int32_t TDbTableIO::RecordIdAt(int physical_position) {
+  const TRowList& physical = RowList(0);
+  if (physical_position < 0 || static_cast<size_t>(physical_position) >= physical.size())
+    throw EDatabaseError(FormatMessage("Record position %s out of range", {std::to_string(physical_position)}));
+  return physical[static_cast<size_t>(physical_position)].RecordId;
+}
+
 int TDbTableIO::PhysicalPosition(const TRowList& list, int position) {
   if (position < 0 || static_cast<size_t>(position) >= list.size()) return -1;
   int32_t id = list[static_cast<size_t>(position)].RecordId;

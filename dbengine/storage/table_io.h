@@ -168,6 +168,8 @@ class TDbTableIO : private TDbBulkWriter {
   // The physical position of a live record by ID after ReloadIfChanged (reload: LoadLocked
   // instead); a record that another opener deleted raises "... was deleted by another user".
   int LivePosition(int32_t record_id, bool reload);
+  // The record ID at a place of the physical list; "Record position N out of range" when none.
+  int32_t RecordIdAt(int physical_position);
   // Checks of the facts a write relies on, in the file (see table_write_checks.cpp).
   void BeginChecks();
   bool DeletedInFile(int32_t record_id);

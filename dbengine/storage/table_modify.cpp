@@ -19,10 +19,7 @@ void TDbTableIO::ModifyRecord(TFieldBuffers& buffers, int physical_position, con
   TDbFileIO& io = FileIO();
   LockGuard lock(io);
   BeginWrite();
-  const TRowList& given = RowList(0);
-  if (physical_position < 0 || static_cast<size_t>(physical_position) >= given.size())
-    throw EDatabaseError(FormatMessage("Record position %s out of range", {std::to_string(physical_position)}));
-  const int32_t r = given[static_cast<size_t>(physical_position)].RecordId;
+  const int32_t r = RecordIdAt(physical_position);
   int count = std::min(buffers.Count(), field_defs_.Count());
   // The values take their final form before any search (as on append). A blob value that was never
   // loaded is the one at its source position: where that is the record's own descriptor, the

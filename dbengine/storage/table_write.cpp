@@ -356,12 +356,7 @@ void TDbTableIO::DeleteRecord(int physical_position, bool flush) {
   TDbFileIO& io = FileIO();
   LockGuard lock(io);
   BeginWrite();
-  {
-    const TRowList& given = RowList(0);
-    if (physical_position < 0 || static_cast<size_t>(physical_position) >= given.size())
-      throw EDatabaseError(FormatMessage("Record position %s out of range", {std::to_string(physical_position)}));
-    physical_position = LivePosition(given[static_cast<size_t>(physical_position)].RecordId, false);
-  }
+  physical_position = LivePosition(RecordIdAt(physical_position), false);
   TRowList& physical = RowList(0);
   const int32_t r = physical[static_cast<size_t>(physical_position)].RecordId;
   // The record's places in the indexes, found by its key before it is deleted.
