@@ -55,23 +55,22 @@ void TDataProcessMgr::ConnectProgress(TDataProcessAlgo& algo) {
 int TCompressMgr::CheckAlgoName(const std::string& name) const { return CompressRegistry().IndexOf(name); }
 
 void TCompressMgr::SetAlgoName(const std::string& name) {
+  compress_algo_ = nullptr;
   SelectAlgo(CompressRegistry(), name, "Compression algorithm module '%s' not found");
+  compress_algo_ = dynamic_cast<TCompressAlgo*>(Algo());
 }
-
-TCompressAlgo* TCompressMgr::CompressAlgo() const { return dynamic_cast<TCompressAlgo*>(Algo()); }
 
 int TEncryptMgr::CheckAlgoName(const std::string& name) const { return EncryptRegistry().IndexOf(name); }
 
 void TEncryptMgr::SetAlgoName(const std::string& name) {
+  encrypt_algo_ = nullptr;
   SelectAlgo(EncryptRegistry(), name, "Encryption algorithm module '%s' not found");
+  encrypt_algo_ = dynamic_cast<TEncryptAlgo*>(Algo());
 }
 
-TEncryptAlgo* TEncryptMgr::EncryptAlgo() const { return dynamic_cast<TEncryptAlgo*>(Algo()); }
-
 TEncryptAlgo& TEncryptMgr::Current() const {
-  auto* algo = EncryptAlgo();
-  if (algo == nullptr) throw EDatabaseError("General error");
-  return *algo;
+  if (encrypt_algo_ == nullptr) throw EDatabaseError("General error");
+  return *encrypt_algo_;
 }
 
 // Every operation ends with Done, also when it fails, so the next starts from the vector.

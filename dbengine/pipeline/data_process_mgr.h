@@ -56,10 +56,13 @@ class TCompressMgr : public TDataProcessMgr {
   int CheckAlgoName(const std::string& name) const override;
   // "Compression algorithm module '%s' not found" for an unregistered name.
   void SetAlgoName(const std::string& name) override;
-  TCompressAlgo* CompressAlgo() const;
+  TCompressAlgo* CompressAlgo() const { return compress_algo_; }
 
  private:
   bool IsEncryption() const override { return false; }
+  // The algorithm object as its own kind, set when it is selected (a cast per buffer would cost a
+  // noticeable share of a scan of an encrypted table).
+  TCompressAlgo* compress_algo_ = nullptr;
 };
 
 class TEncryptMgr : public TDataProcessMgr {
@@ -76,11 +79,13 @@ class TEncryptMgr : public TDataProcessMgr {
   // Derives the cipher key from the password's bytes.
   void InitKey(const std::string& password);
   void Done();
-  TEncryptAlgo* EncryptAlgo() const;
+  TEncryptAlgo* EncryptAlgo() const { return encrypt_algo_; }
 
  private:
   bool IsEncryption() const override { return true; }
   TEncryptAlgo& Current() const;
+  // As compress_algo_ above.
+  TEncryptAlgo* encrypt_algo_ = nullptr;
 };
 
 // The password check text stored in a database header: the engine's Base64 form of the SHA-0

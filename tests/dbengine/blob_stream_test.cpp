@@ -94,7 +94,7 @@ TEST_F(BlobStreams, AFailedLoadIsRetriedAndNeverWrittenBack) {
     EXPECT_FALSE(Active(*t, "Memo")->Loaded());
     EXPECT_EQ(ErrorOf([&] { t->FieldByName("Memo").AsString(); }), "Wait for unlock time out");
     other.io().Unlock();
-    if (read_again_first) EXPECT_EQ(t->FieldByName("Memo").AsString(), "first memo");
+    if (read_again_first) { EXPECT_EQ(t->FieldByName("Memo").AsString(), "first memo"); }
     t->Edit();
     t->FieldByName("Id").SetAsInteger(read_again_first ? 10 : 11);
     t->Post();

@@ -125,7 +125,7 @@ TEST_F(DbTableCalculated, CalculatedFieldsOnEveryTableAndAcrossTableNameSwitches
     std::vector<std::string> rows;
     for (t->First(); !t->Eof(); t->Next()) {
       rows.push_back(t->FieldByName("Twice").AsString() + " " + t->FieldByName("Tag").AsString());
-      if (has_blob) EXPECT_EQ(t->FieldByName("Pic").AsString(), std::string(table) + " picture");
+      if (has_blob) { EXPECT_EQ(t->FieldByName("Pic").AsString(), std::string(table) + " picture"); }
     }
     EXPECT_EQ(rows, (std::vector<std::string>{"3 #1.5", "5 #2.5"}));
     // A new record starts with cleared calculated fields and computes them from its values.
@@ -134,7 +134,7 @@ TEST_F(DbTableCalculated, CalculatedFieldsOnEveryTableAndAcrossTableNameSwitches
     EXPECT_EQ(t->FieldByName("Twice").AsString(), "");
     t->FieldByName("Num").SetAsFloat(4.25);
     EXPECT_EQ(t->FieldByName("Twice").AsFloat(), 8.5);
-    if (has_blob) EXPECT_EQ(t->FieldByName("Pic").AsString(), "");
+    if (has_blob) { EXPECT_EQ(t->FieldByName("Pic").AsString(), ""); }
     t->Cancel();
     t->Last();
     t->Edit();
@@ -142,7 +142,7 @@ TEST_F(DbTableCalculated, CalculatedFieldsOnEveryTableAndAcrossTableNameSwitches
     EXPECT_EQ(t->FieldByName("Tag").AsString(), "#2.5");
     t->Post();
     EXPECT_EQ(t->FieldByName("Twice").AsFloat(), 5.0);
-    if (has_blob) EXPECT_EQ(t->FieldByName("Pic").AsString(), std::string(table) + " picture");
+    if (has_blob) { EXPECT_EQ(t->FieldByName("Pic").AsString(), std::string(table) + " picture"); }
     t->Close();
   }
 }

@@ -166,9 +166,10 @@ TEST_P(ReadBatchTest, SearchesInASearchBatchFindWhatSearchesOnTheirOwnFind) {
     EXPECT_EQ(table_->FindKey(key.buffers, table_->RowList(1), false, 1, batched_result, 0), alone) << wanted;
     EXPECT_EQ(batched_result, alone_result) << wanted;
     EXPECT_EQ(batched_result == 0, wanted % 3 == 0) << wanted;
-    if (batched_result == 0)
+    if (batched_result == 0) {
       EXPECT_EQ(Read(*table_, alone), std::to_string(wanted) + "/item" + std::to_string(wanted) + "/" +
                                           std::to_string(wanted / 3 % 89));
+    }
   }
   // A write inside the batch drops the blocks read: the record and later searches see it.
   TDbTableIO::SearchBatch batch(*table_);
