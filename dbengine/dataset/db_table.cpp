@@ -244,7 +244,8 @@ bool TDbTable::ReadAhead(TFieldBuffers& buffers, int row) {
   if (!HoldRow(row)) return false;
   const auto index = static_cast<size_t>(row - read_ahead_.first_row);
   const auto record_size = static_cast<size_t>(table_io_->RecordSize());
-  table_io_->DecodeImage(buffers, &read_ahead_.images[index * record_size], read_ahead_.offsets[index]);
+  table_io_->DecodeImage(buffers, &read_ahead_.images[index * record_size], read_ahead_.offsets[index],
+                         read_ahead_.record_ids[index]);
   read_ahead_.last_row = row;
   return true;
 }

@@ -5,8 +5,11 @@
 
 namespace zq {
 
-void TOptimBlobStream::SetSource(int64_t position, bool encrypted, bool compressed) {
+void TOptimBlobStream::SetSource(int64_t position, bool encrypted, bool compressed, int64_t slot_position,
+                                 int32_t field_offset) {
   position_in_file_ = position;
+  slot_position_ = slot_position;
+  field_offset_ = field_offset;
   encrypted_ = encrypted;
   compressed_ = compressed;
   loaded_ = false;
@@ -21,6 +24,15 @@ void TOptimBlobStream::EnsureLoaded() {
   TMemoryStream stored;
   io->Lock();
   try {
+    if (slot_position_ != 0) {
+      // Where the record's image is now; a slot that names no image in the file (damage) leaves
+      // the position given, whose descriptor is then checked as usual.
+      uint8_t slot_raw[dbfmt::kSlotSize];
+      io->ReadAt(slot_raw, slot_position_, dbfmt::kSlotSize);
+      const int64_t image = TRecordSlot::Read(slot_raw).DataOffset;
+      if (image >= dbfmt::kFileHeaderSize && image + field_offset_ + dbfmt::kBlobDescriptorSize <= io->FileSize())
+        position_in_file_ = image + field_offset_;
+    }
     uint8_t raw[dbfmt::kBlobDescriptorSize];
     io->ReadAt(raw, position_in_file_, dbfmt::kBlobDescriptorSize);
     TBlobDescriptor d = TBlobDescriptor::Read(raw);

@@ -25,8 +25,12 @@ class TOptimBlobStream : public TMemoryStream {
   explicit TOptimBlobStream(TBlobStreamOwner* owner = nullptr) : owner_(owner) {}
 
   // Points the stream at a blob descriptor (0 = nothing to load) and marks it not loaded. The
-  // current contents stay until the next read or seek replaces them.
-  void SetSource(int64_t position, bool encrypted, bool compressed);
+  // current contents stay until the next read or seek replaces them. Given the position of its
+  // record's slot, the load takes the descriptor at field_offset of the image that the slot names
+  // then: another opener's modify moves a record's image (and zeroes the old one) between the read
+  // of the record and the load of its blob.
+  void SetSource(int64_t position, bool encrypted, bool compressed, int64_t slot_position = 0,
+                 int32_t field_offset = 0);
 
   int64_t Read(void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, SeekOrigin origin) override;
@@ -39,6 +43,7 @@ class TOptimBlobStream : public TMemoryStream {
   void EnsureLoaded();
 
   TBlobStreamOwner* Owner() const { return owner_; }
+  // The descriptor's position: the last one loaded from, or the one given while not yet loaded.
   int64_t SourcePosition() const { return position_in_file_; }
   bool Encrypted() const { return encrypted_; }
   bool Compressed() const { return compressed_; }
@@ -49,6 +54,8 @@ class TOptimBlobStream : public TMemoryStream {
  private:
   TBlobStreamOwner* owner_;
   int64_t position_in_file_ = 0;
+  int64_t slot_position_ = 0;
+  int32_t field_offset_ = 0;
   bool encrypted_ = false;
   bool compressed_ = false;
   bool loaded_ = true;

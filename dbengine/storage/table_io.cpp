@@ -385,7 +385,7 @@ void TDbTableIO::ReadRecord(TFieldBuffers& buffers, const TRowList& list, int po
   const int32_t data_offset = ImageOffset(list[static_cast<size_t>(position)]);
   image_.resize(static_cast<size_t>(record_size_));
   io.ReadAt(image_.data(), data_offset, record_size_);
-  DecodeImage(buffers, image_.data(), data_offset);
+  DecodeImage(buffers, image_.data(), data_offset, list[static_cast<size_t>(position)].RecordId);
 }
 
 void TDbTableIO::ReadImages(const TRowList& list, int from, int count, std::vector<uint8_t>& images,
@@ -432,8 +432,10 @@ int32_t TDbTableIO::ImageOffset(const TRowRef& ref) {
   return offset;
 }
 
-void TDbTableIO::DecodeImage(TFieldBuffers& buffers, const uint8_t* image, int32_t data_offset) {
+void TDbTableIO::DecodeImage(TFieldBuffers& buffers, const uint8_t* image, int32_t data_offset, int32_t record_id) {
   TDbFileIO& io = FileIO();
+  const int64_t slot_position =
+      record_id >= 0 && static_cast<size_t>(record_id) < slots_.size() ? SlotPosition(record_id) : 0;
   const bool encrypted_file = io.Options().Encrypted();
   std::vector<uint8_t>& slot = slot_;
   int count = std::min(buffers.Count(), field_defs_.Count());
@@ -443,7 +445,8 @@ void TDbTableIO::DecodeImage(TFieldBuffers& buffers, const uint8_t* image, int32
     const int32_t offset = field_offsets_[static_cast<size_t>(i)];
     const bool encrypted = encrypted_file && !field_defs_.Item(i).StoreRaw;
     if (IsBlobType(field_defs_.Item(i).FieldType)) {
-      if (item.BlobStream()) item.BlobStream()->SetSource(int64_t{data_offset} + offset, encrypted, FieldIsCompressed(i));
+      if (item.BlobStream())
+        item.BlobStream()->SetSource(int64_t{data_offset} + offset, encrypted, FieldIsCompressed(i), slot_position, offset);
       continue;
     }
     if (!item.Data()) continue;

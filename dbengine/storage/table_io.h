@@ -105,10 +105,11 @@ class TDbTableIO : private TDbBulkWriter {
   void ReadRecord(TFieldBuffers& buffers, const TRowList& list, int position);
   // The record images of count rows of list from position from, read under one hold of the lock
   // (count * RecordSize() bytes), with the offset each was read at; DecodeImage then gives what
-  // ReadRecord gives for that row at the time of the read.
+  // ReadRecord gives for that row at the time of the read (record_id: the row's record, whose slot
+  // its blob streams follow to the image they load from).
   void ReadImages(const TRowList& list, int from, int count, std::vector<uint8_t>& images,
                   std::vector<int32_t>& offsets);
-  void DecodeImage(TFieldBuffers& buffers, const uint8_t* image, int32_t data_offset);
+  void DecodeImage(TFieldBuffers& buffers, const uint8_t* image, int32_t data_offset, int32_t record_id);
   // Fills `to` with what ReadRecord gives for a record just written from `from` (whose values the
   // write has normalised in place), without reading the file. False, and nothing copied, when the
   // record has blob fields, which only a read binds to their place in the file.

@@ -23,15 +23,17 @@ void TDbTableIO::ModifyRecord(TFieldBuffers& buffers, int physical_position, con
   int count = std::min(buffers.Count(), field_defs_.Count());
   // The values take their final form before any search (as on append). A blob value that was never
   // loaded is the one at its source position: where that is the record's own descriptor, the
-  // value is unchanged and keeps its area.
+  // value is unchanged and keeps its area. The position is taken once the value is loaded: a
+  // stream read with its record follows the record's slot to the image it holds now.
   std::vector<int64_t> untouched_source(static_cast<size_t>(std::max(count, 0)), -1);
   for (int i = 0; i < count; ++i) {
     TFieldBufferItem& item = buffers.Item(i);
     if (!item.Active()) continue;
     if (IsStringType(field_defs_.Item(i).FieldType)) item.NormaliseString();
     if (item.IsBlob() && IsBlobType(field_defs_.Item(i).FieldType) && item.BlobStream()) {
-      if (!item.BlobStream()->Loaded()) untouched_source[static_cast<size_t>(i)] = item.BlobStream()->SourcePosition();
+      const bool untouched = !item.BlobStream()->Loaded();
       item.BlobStream()->EnsureLoaded();
+      if (untouched) untouched_source[static_cast<size_t>(i)] = item.BlobStream()->SourcePosition();
     }
   }
 
