@@ -101,24 +101,6 @@ struct Command {
   char name[12] = {};
 };
 
-bool ReadFull(int fd, void* p, size_t n) {
-  for (size_t done = 0; done < n;) {
-    const ssize_t r = ::read(fd, static_cast<char*>(p) + done, n - done);
-    if (r <= 0) return false;
-    done += static_cast<size_t>(r);
-  }
-  return true;
-}
-
-bool WriteFull(int fd, const void* p, size_t n) {
-  for (size_t done = 0; done < n;) {
-    const ssize_t w = ::write(fd, static_cast<const char*>(p) + done, n - done);
-    if (w <= 0) return false;
-    done += static_cast<size_t>(w);
-  }
-  return true;
-}
-
 // 0: done; 1: no such record; 2: an error.
 int32_t RunCommand(TDbTableIO& table, const Command& c) {
   try {
@@ -145,54 +127,34 @@ int32_t RunCommand(TDbTableIO& table, const Command& c) {
 
 class ChildWriter {
  public:
-  explicit ChildWriter(const std::string& path) {
-    int down[2], up[2];
-    if (::pipe(down) != 0 || ::pipe(up) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(down[1]);
-      ::close(up[0]);
-      int code = 0;
-      try {
-        Opener mine(path, "S");
-        Command c;
-        while (ReadFull(down[0], &c, sizeof c) && c.kind != 0) {
-          const int32_t outcome = RunCommand(*mine, c);
-          if (!WriteFull(up[1], &outcome, sizeof outcome)) break;
-        }
-      } catch (const std::exception& e) {
-        std::fprintf(stderr, "child: %s\n", e.what());
-        code = 3;
-      }
-      ::_exit(code);
-    }
-    ::close(down[0]);
-    ::close(up[1]);
-    to_ = down[1];
-    from_ = up[0];
-  }
+  explicit ChildWriter(const std::string& path)
+      : child_(StartOpenerChild(path, "S", [](TDbTableIO& table, int requests, int answers) {
+          Command c;
+          while (ReadFull(requests, &c, sizeof c) && c.kind != 0) {
+            const int32_t outcome = RunCommand(table, c);
+            if (!WriteFull(answers, &outcome, sizeof outcome)) break;
+          }
+        })) {}
   ~ChildWriter() {
-    if (pid_ <= 0) return;
+    if (child_.pid <= 0) return;
     const Command end;
-    WriteFull(to_, &end, sizeof end);
-    ::close(to_);
-    ::close(from_);
+    WriteFull(child_.to, &end, sizeof end);
+    ::close(child_.to);
+    ::close(child_.from);
     int status = 0;
-    ::waitpid(pid_, &status, 0);
+    ::waitpid(child_.pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  bool Started() const { return pid_ > 0; }
+  bool Started() const { return child_.pid > 0; }
   // The child's outcome, or -1 when it has gone.
   int32_t Run(const Command& c) {
     int32_t outcome = -1;
-    if (!WriteFull(to_, &c, sizeof c) || !ReadFull(from_, &outcome, sizeof outcome)) return -1;
+    if (!WriteFull(child_.to, &c, sizeof c) || !ReadFull(child_.from, &outcome, sizeof outcome)) return -1;
     return outcome;
   }
 
  private:
-  pid_t pid_ = -1;
-  int to_ = -1;
-  int from_ = -1;
+  OpenerChild child_;
 };
 
 std::unique_ptr<TDbTable> DataSetIn(const std::string& session, const std::string& path, const std::string& index) {
@@ -274,34 +236,38 @@ class DataSetScan : public ::testing::TestWithParam<const char*> {
     return ids.empty() ? 0 : ids[rng() % ids.size()];
   }
 
+  // A data set's write, done to the model too: 0 appends a new record, 1 edits and 2 deletes the
+  // record `id` the data set stands on. The Id written (appended, edited or deleted).
+  int32_t WriteThrough(TDbTable& ds, unsigned what, int32_t id, std::mt19937& rng) {
+    if (what == 2) {
+      ds.Delete();
+      model_.Delete(id, true);
+      return id;
+    }
+    if (what == 0) id = model_.next_id++;
+    const std::string name = model_.NewName();
+    const auto qty = static_cast<int32_t>(rng() % 1000);
+    if (what == 0) {
+      ds.Append();
+      ds.FieldByName("Id").SetAsInteger(id);
+    } else {
+      ds.Edit();
+    }
+    SetValues(ds, name, qty);
+    ds.Post();
+    model_.Write(id, name, qty, true);
+    return id;
+  }
+
   void WriterStep(std::mt19937& rng) {
     TDbTable& w = *writer_;
     w.Refresh();
     const int32_t target = AnyLive(rng);
     const unsigned what = target == 0 ? 0 : rng() % 3;
-    if (what == 0) {
-      const int32_t id = model_.next_id++;
-      const std::string name = model_.NewName();
-      const auto qty = static_cast<int32_t>(rng() % 1000);
-      w.Append();
-      w.FieldByName("Id").SetAsInteger(id);
-      SetValues(w, name, qty);
-      w.Post();
-      model_.Write(id, name, qty, true);
-      return;
+    if (what != 0) {
+      ASSERT_TRUE(w.Locate("Id", Variant(target), 0)) << "the writer does not find Id " << target;
     }
-    ASSERT_TRUE(w.Locate("Id", Variant(target), 0)) << "the writer does not find Id " << target;
-    if (what == 1) {
-      const std::string name = model_.NewName();
-      const auto qty = static_cast<int32_t>(rng() % 1000);
-      w.Edit();
-      SetValues(w, name, qty);
-      w.Post();
-      model_.Write(target, name, qty, true);
-    } else {
-      w.Delete();
-      model_.Delete(target, true);
-    }
+    WriteThrough(w, what, target, rng);
   }
 
   void ChildStep(ChildWriter& child, std::mt19937& rng) {
@@ -323,28 +289,9 @@ class DataSetScan : public ::testing::TestWithParam<const char*> {
     const int64_t generation = ds.TableIO()->LoadGeneration();
     const int32_t id = model_.view.empty() ? 0 : ds.FieldByName("Id").AsInteger();
     const unsigned what = id == 0 || !model_.live.at(id) ? 0 : rng() % 3;
-    if (what == 0) {
-      const int32_t added = model_.next_id++;
-      const std::string name = model_.NewName();
-      const auto qty = static_cast<int32_t>(rng() % 1000);
-      ds.Append();
-      ds.FieldByName("Id").SetAsInteger(added);
-      SetValues(ds, name, qty);
-      ds.Post();
-      model_.Write(added, name, qty, true);
-      model_.view.push_back(added);
-    } else if (what == 1) {
-      const std::string name = model_.NewName();
-      const auto qty = static_cast<int32_t>(rng() % 1000);
-      ds.Edit();
-      SetValues(ds, name, qty);
-      ds.Post();
-      model_.Write(id, name, qty, true);
-    } else {
-      ds.Delete();
-      model_.Delete(id, true);
-      std::erase(model_.view, id);
-    }
+    const int32_t written = WriteThrough(ds, what, id, rng);
+    if (what == 0) model_.view.push_back(written);
+    if (what == 2) std::erase(model_.view, written);
     // A write that found the table changed by others reloaded it: the rows are all live records.
     if (ds.TableIO()->LoadGeneration() != generation) {
       model_.view = model_.LiveIds();

@@ -169,26 +169,14 @@ void WriteMessage(int fd, const std::string& text) {
   uint32_t n = static_cast<uint32_t>(text.size());
   std::string buffer(reinterpret_cast<const char*>(&n), 4);
   buffer += text;
-  for (size_t done = 0; done < buffer.size();) {
-    ssize_t w = ::write(fd, buffer.data() + done, buffer.size() - done);
-    if (w <= 0) ::_exit(5);
-    done += static_cast<size_t>(w);
-  }
+  if (!WriteFull(fd, buffer.data(), buffer.size())) ::_exit(5);
 }
 
 bool ReadMessage(int fd, std::string& text) {
-  auto read_all = [fd](char* p, size_t n) {
-    for (size_t done = 0; done < n;) {
-      ssize_t r = ::read(fd, p + done, n - done);
-      if (r <= 0) return false;
-      done += static_cast<size_t>(r);
-    }
-    return true;
-  };
   uint32_t n = 0;
-  if (!read_all(reinterpret_cast<char*>(&n), 4)) return false;
+  if (!ReadFull(fd, &n, 4)) return false;
   text.assign(n, '\0');
-  return read_all(text.data(), n);
+  return ReadFull(fd, text.data(), n);
 }
 
 std::string SerialiseOutcome(const Outcome& o) {
@@ -206,33 +194,12 @@ Outcome DeserialiseOutcome(const std::string& text) {
   return o;
 }
 
-struct Child {
-  pid_t pid = -1;
-  int to = -1;    // commands
-  int from = -1;  // outcomes
-};
-
-Child StartChild(const std::string& path) {
-  int down[2], up[2];
-  if (::pipe(down) != 0 || ::pipe(up) != 0) return {};
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(down[1]);
-    ::close(up[0]);
-    int code = 0;
-    try {
-      Opener mine(path, "M");
-      std::string text;
-      while (ReadMessage(down[0], text) && !text.empty()) WriteMessage(up[1], SerialiseOutcome(Execute(*mine, Deserialise(text))));
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "child: %s\n", e.what());
-      code = 3;
-    }
-    ::_exit(code);
-  }
-  ::close(down[0]);
-  ::close(up[1]);
-  return {pid, down[1], up[0]};
+OpenerChild StartChild(const std::string& path) {
+  return StartOpenerChild(path, "M", [](TDbTableIO& table, int requests, int answers) {
+    std::string text;
+    while (ReadMessage(requests, text) && !text.empty())
+      WriteMessage(answers, SerialiseOutcome(Execute(table, Deserialise(text))));
+  });
 }
 
 TEST(ManyOpenersModel, OpenersInSeveralProcesses) {
@@ -243,7 +210,7 @@ TEST(ManyOpenersModel, OpenersInSeveralProcesses) {
     TempDir dir;
     const std::string path = dir.File("p.zqc");
     TDbCreator::CreateFile(path, OpenersSchema());
-    std::vector<Child> children;
+    std::vector<OpenerChild> children;
     for (int k = 0; k < processes; ++k) {
       children.push_back(StartChild(path));
       ASSERT_GT(children.back().pid, 0);
@@ -251,14 +218,14 @@ TEST(ManyOpenersModel, OpenersInSeveralProcesses) {
     RunSchedule(
         path, seed, processes, steps / 2,
         [&](const Op& op) {
-          const Child& c = children[static_cast<size_t>(op.opener)];
+          const OpenerChild& c = children[static_cast<size_t>(op.opener)];
           WriteMessage(c.to, Serialise(op));
           std::string text;
           if (!ReadMessage(c.from, text)) return Outcome{"child process ended", -1, 0, false};
           return DeserialiseOutcome(text);
         },
         [](int, const OpenersModel&) {});
-    for (const Child& c : children) {
+    for (const OpenerChild& c : children) {
       WriteMessage(c.to, "");
       ::close(c.to);
       ::close(c.from);
@@ -512,7 +479,7 @@ TEST_F(ManyOpenersDataSet, AMemoNeverLoadedFollowsItsRecordMovedElsewhere) {
     b.FieldByName("Name").SetAsString(show_first ? "by b" : "by b 2");
     b.FieldByName("Note").SetAsString(show_first ? "b's note" : "b's other note");
     b.Post();
-    if (show_first) EXPECT_EQ(a.FieldByName("Note").AsString(), "b's note");
+    if (show_first) { EXPECT_EQ(a.FieldByName("Note").AsString(), "b's note"); }
     a.Edit();
     a.FieldByName("Num").SetAsInteger(show_first ? 7 : 8);
     a.Post();
