@@ -434,8 +434,6 @@ int32_t TDbTableIO::ImageOffset(const TRowRef& ref) {
 
 void TDbTableIO::DecodeImage(TFieldBuffers& buffers, const uint8_t* image, int32_t data_offset, int32_t record_id) {
   TDbFileIO& io = FileIO();
-  const int64_t slot_position =
-      record_id >= 0 && static_cast<size_t>(record_id) < slots_.size() ? SlotPosition(record_id) : 0;
   const bool encrypted_file = io.Options().Encrypted();
   std::vector<uint8_t>& slot = slot_;
   int count = std::min(buffers.Count(), field_defs_.Count());
@@ -445,8 +443,11 @@ void TDbTableIO::DecodeImage(TFieldBuffers& buffers, const uint8_t* image, int32
     const int32_t offset = field_offsets_[static_cast<size_t>(i)];
     const bool encrypted = encrypted_file && !field_defs_.Item(i).StoreRaw;
     if (IsBlobType(field_defs_.Item(i).FieldType)) {
-      if (item.BlobStream())
-        item.BlobStream()->SetSource(int64_t{data_offset} + offset, encrypted, FieldIsCompressed(i), slot_position, offset);
+      if (item.BlobStream()) {
+        const bool known = record_id >= 0 && static_cast<size_t>(record_id) < slots_.size();
+        item.BlobStream()->SetSource(int64_t{data_offset} + offset, encrypted, FieldIsCompressed(i),
+                                     known ? SlotPosition(record_id) : 0, offset);
+      }
       continue;
     }
     if (!item.Data()) continue;
